@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a fresh Debian machine.
+# Safe to run again: it skips what is already there.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
+      g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+      wine wine32:i386 wine64 locales python3 imagemagick)
+for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# Wine must see code page 936 for GBK bytes to round-trip.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
