@@ -33,7 +33,8 @@ struct FileData {
 };
 
 struct Handle {
-  std::string path;  // folded; empty for a device
+  std::string path;  // folded
+  bool device;
   uint32_t access;
   uint32_t share;
   size_t position = 0;
@@ -42,6 +43,7 @@ struct Handle {
 
 std::map<std::string, FileData> g_files;  // by folded path
 std::map<std::string, bool> g_folders;    // folded path -> read-only
+std::vector<std::string> g_devices;       // folded paths that name a device
 std::vector<Handle> g_handles;
 std::string g_device_output;
 uint32_t g_last_error = 0;
@@ -51,7 +53,10 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-bool is_device_name(const std::string& path) {
+bool is_device(const std::string& path) {
+  for (const std::string& d : g_devices) {
+    if (d == fold(path)) return true;
+  }
   std::string name = fold(path.substr(path.rfind('\\') + 1));
   name = name.substr(0, name.find('.'));
   static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
@@ -85,8 +90,8 @@ plat::File fail_with(uint32_t code) {
   return plat::kInvalidFile;
 }
 
-plat::File new_handle(const std::string& folded, uint32_t access, uint32_t share) {
-  g_handles.push_back(Handle{folded, access, share});
+plat::File new_handle(const std::string& folded, bool device, uint32_t access, uint32_t share) {
+  g_handles.push_back(Handle{folded, device, access, share});
   return g_handles.size() - 1;
 }
 
@@ -128,6 +133,7 @@ void reset_files() {
   g_files.clear();
   g_folders.clear();
   g_handles.clear();
+  g_devices.clear();
   g_device_output.clear();
   g_last_error = 0;
 }
@@ -138,6 +144,8 @@ void add_folder(const std::string& path, bool read_only) {
   }
   g_folders[fold(path)] = read_only;
 }
+
+void add_device(const std::string& path) { g_devices.push_back(fold(path)); }
 
 void put_file(const std::string& path, const std::string& bytes, Attributes attributes) {
   FileData& f = g_files[fold(path)];
@@ -177,7 +185,7 @@ File create_file(const char* path, uint32_t access, uint32_t share, uint32_t dis
   if (sim::should_fail(sim::Op::Create, path, std::string("create_file ") + path, &code)) {
     return sim::fail_with(code);
   }
-  if (sim::is_device_name(path)) return sim::new_handle("", access, share);
+  if (sim::is_device(path)) return sim::new_handle(sim::fold(path), true, access, share);
   code = sim::refusal(path, access, share, disposition, attributes);
   if (code != 0) return sim::fail_with(code);
   std::string folded = sim::fold(path);
@@ -186,7 +194,7 @@ File create_file(const char* path, uint32_t access, uint32_t share, uint32_t dis
     f.bytes.clear();
     f.attributes = sim::Attributes{};
   }
-  return sim::new_handle(folded, access, share);
+  return sim::new_handle(folded, false, access, share);
 }
 
 bool close_handle(File file) {
@@ -211,7 +219,7 @@ bool write_file(File file, const void* data, uint32_t size) {
     sim::g_last_error = code;
     return false;
   }
-  if (h->path.empty()) {
+  if (h->device) {
     sim::g_device_output += bytes;
     return true;
   }
@@ -229,7 +237,7 @@ uint32_t get_file_type(File file) {
     sim::g_last_error = h ? code : sim::kInvalidHandle;
     return kFileTypeUnknown;
   }
-  return h->path.empty() ? kFileTypeChar : sim::kFileTypeDisk;
+  return h->device ? kFileTypeChar : sim::kFileTypeDisk;
 }
 
 bool truncate_to_start(File file) {

@@ -55,13 +55,17 @@ void fail(Op op, int nth, uint32_t code, const std::string& path) {
   g_faults.push_back(Fault{op, nth, code, path});
 }
 
-void reset_process() {
-  g_module_path = "C:\\Tools\\vokxp.exe";
-  g_command_line = "vokxp.exe";
+void reset_records() {
   g_boxes.clear();
   g_launches.clear();
   g_faults.clear();
   g_calls.clear();
+}
+
+void reset_process() {
+  g_module_path = "C:\\Tools\\vokxp.exe";
+  g_command_line = "vokxp.exe";
+  reset_records();
 }
 
 void reset() {
@@ -108,7 +112,7 @@ void exit_process(uint32_t code) {
 
 void* mem_alloc(size_t size) {
   uint32_t unused;
-  if (sim::should_fail(sim::Op::Alloc, "", "alloc", &unused)) return nullptr;
+  if (sim::should_fail(sim::Op::Alloc, "", "", &unused)) return nullptr;
   return malloc(size);
 }
 

@@ -33,6 +33,8 @@ enum class Op { Alloc, RegCreate, RegSet, RegClose, RegDelete, Create, Write, Cl
 
 // Back to a clean machine: no keys, no files, no records, no faults.
 void reset();
+// Forgets boxes, launches, calls and faults; keys and files stay.
+void reset_records();
 
 // --- Process -------------------------------------------------------------------
 void set_module_path(const std::string& path);  // an empty path makes the call fail
@@ -70,7 +72,9 @@ bool file_exists(const std::string& path);
 std::string file_bytes(const std::string& path);
 // Another process keeps the file open with this access and sharing.
 void hold_open(const std::string& path, uint32_t access, uint32_t share);
-// What was written to character devices such as CON.
+// Makes path open as a character device, as CON does.
+void add_device(const std::string& path);
+// What was written to character devices.
 const std::string& device_output();
 int open_files();
 
