@@ -8,7 +8,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-      wine wine32:i386 wine64 locales python3 imagemagick)
+      g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+      wine wine32:i386 wine64 qemu-user-static locales python3 imagemagick)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then
@@ -23,4 +24,16 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
+fi
+
+# Some kernels are built without 32-bit support (ia32 emulation off). Wine's
+# 32-bit half then runs through qemu's user-mode emulator, registered with the
+# kernel's binfmt_misc: slow, but the real 32-bit program runs.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  mountpoint -q /proc/sys/fs/binfmt_misc || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      > /proc/sys/fs/binfmt_misc/register
+  fi
+  /usr/lib/wine/wine --version >/dev/null
 fi

@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real vokxp.exe under Wine.
+
+The program runs in a throwaway prefix, started with exact command lines;
+the tests read back what it left: message boxes, exit codes, registry
+values and files, all as bytes. A stand-in for the repair tool records the
+command lines it is started with, so the shell verb, a drop on the program
+and the batch files can be followed to the end.
+
+    e2e.py --exe build/windows/vokxp.exe --helpers build/win64/tests/wine/helpers [NAME...]
+"""
+import argparse
+import os
+import shutil
+import stat
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winetest import Prefix, case, check, check_eq, main  # noqa: E402
+
+GBK = "gbk"
+VERB = b"RM" + bytes.fromhex("CEC4BCFED0DEB8B4")  # RM文件修复
+VERB_KEY = b"RealPlayer.RM.6\\shell\\" + VERB
+COMMAND_KEY = VERB_KEY + b"\\command"
+REMOVAL_SCRIPT = "删除RM文件右键菜单.bat".encode(GBK)
+COMPLETION = ("设置完成 VOK伴侣1.3 作者:vokxp\rhttp://www.example.org/vokxp/\r"
+              "QQ:00000000  vokxp@example.org").encode(GBK)
+REMOVAL = "注册表删除信息完成".encode(GBK)
+REG_SZ = 1
+
+TOOLS = b"C:\\My Tools\\"                 # a folder name with a space
+GBK_TOOLS = "C:\\影音 修复\\".encode(GBK)  # and one with GBK characters
+MOVIE = b"C:\\My Movies\\a b&c.rm"
+GBK_MOVIE = "C:\\My Movies\\电影 修复.rm".encode(GBK)
+
+P = None     # the prefix
+EXE = None   # Unix path of the vokxp.exe under test
+
+
+def unix(win):
+    return P.unix_path(win)
+
+
+def install_program(folder):
+    """Puts vokxp.exe and the recording vok.exe into a folder."""
+    os.makedirs(unix(folder), exist_ok=True)
+    shutil.copy(EXE, os.path.join(unix(folder), "vokxp.exe"))
+    P.install_recvok(unix(folder))
+    clear_log(folder)
+
+
+def clear_log(folder):
+    log = os.path.join(unix(folder), "vok.log")
+    if os.path.exists(log):
+        os.remove(log)
+
+
+def vokxp(folder, args=b"", **kw):
+    """Runs folder\\vokxp.exe with the exact arguments, from that folder."""
+    return P.run(b'"' + folder + b'vokxp.exe"' + (b" " + args if args else b""), cwd=folder, **kw)
+
+
+def tool_args(folder):
+    """What the repair tool stand-in received: each command line without
+    the program token (quoted or not), in order."""
+    out = []
+    for line in P.vok_log(unix(folder)):
+        if line.startswith(b'"'):
+            rest = line[line.index(b'"', 1) + 1:]
+        else:
+            rest = line.split(b" ", 1)[1] if b" " in line else b""
+        out.append(rest.lstrip(b" "))
+    return out
+
+
+def read(path_win):
+    with open(unix(path_win), "rb") as f:
+        return f.read()
+
+
+def repair_script(folder):
+    return b'@echo off\r\n"' + folder + b'vok" -f %1\r\n"' + folder + b'vok" -i %1'
+
+
+def registered():
+    r = P.reg(COMMAND_KEY, VERB_KEY, b".rm", b"RealPlayer.RM.6\\shell")
+    return {k: (v[:2] if v else None) for k, v in r.items()}
+
+
+def sample(path_win):
+    os.makedirs(os.path.dirname(unix(path_win)), exist_ok=True)
+    with open(unix(path_win), "wb") as f:
+        f.write(b".RMF sample")
+
+
+def clean_registry():
+    P.reg_delete_tree(b"RealPlayer.RM.6")
+    P.reg_delete_tree(b".rm")
+
+
+# -- install and removal ---------------------------------------------------
+
+@case("install shows the completion message and registers the verb")
+def _():
+    clean_registry()
+    install_program(TOOLS)
+    r = vokxp(TOOLS)
+    check_eq(r.boxes, [(b"", COMPLETION)], "message boxes")
+    check_eq(r.exit, 0, "exit code")
+    check_eq(registered(), {
+        COMMAND_KEY: (REG_SZ, b'"C:\\My Tools\\vok-xp.bat" "%1"\0'),
+        VERB_KEY: (None, None),
+        b".rm": (REG_SZ, b"RealPlayer.RM.6\0"),
+        b"RealPlayer.RM.6\\shell": (None, None),
+    }, "registry")
+
+
+@case("install writes both scripts byte for byte")
+def _():
+    check_eq(read(TOOLS + b"vok-xp.bat"), repair_script(TOOLS), "repair script")
+    check_eq(len(read(TOOLS + b"vok-xp.bat")), 35 + 2 * len(TOOLS), "repair script size")
+    check_eq(read(TOOLS + REMOVAL_SCRIPT), b"@call vokxp del", "removal script")
+
+
+@case("the shell verb runs the repair tool twice on the clicked file")
+def _():
+    sample(MOVIE)
+    clear_log(TOOLS)
+    check_eq(P.shell(VERB, MOVIE), "exit 0", "shell verb")
+    check_eq(tool_args(TOOLS), [b'-f "' + MOVIE + b'"', b'-i "' + MOVIE + b'"'], "repair tool runs")
+
+
+@case("the shell verb on a file with GBK characters")
+def _():
+    sample(GBK_MOVIE)
+    clear_log(TOOLS)
+    check_eq(P.shell(VERB, GBK_MOVIE), "exit 0", "shell verb")
+    check_eq(tool_args(TOOLS), [b'-f "' + GBK_MOVIE + b'"', b'-i "' + GBK_MOVIE + b'"'], "repair tool runs")
+
+
+@case("a file dropped on the program reaches the repair tool")
+def _():
+    for movie in (MOVIE, GBK_MOVIE):
+        clear_log(TOOLS)
+        r = vokxp(TOOLS, b'"' + movie + b'"')
+        check_eq((r.boxes, r.exit), ([], 0), "boxes and exit code")
+        check_eq(tool_args(TOOLS), [b'-f "' + movie + b'"', b'-i "' + movie + b'"'], "repair tool runs")
+
+
+@case("DEL is a file to repair, not the removal word")
+def _():
+    clear_log(TOOLS)
+    r = vokxp(TOOLS, b"DEL")
+    check_eq((r.boxes, r.exit), ([], 0), "boxes and exit code")
+    check_eq(tool_args(TOOLS), [b'-f "DEL"', b'-i "DEL"'], "repair tool runs")
+    check(P.reg(COMMAND_KEY)[COMMAND_KEY] is not None, "the verb is still registered")
+
+
+@case("reinstall from a folder with a GBK name takes over the verb")
+def _():
+    install_program(GBK_TOOLS)
+    r = vokxp(GBK_TOOLS)
+    check_eq((r.boxes, r.exit), ([(b"", COMPLETION)], 0), "boxes and exit code")
+    check_eq(registered()[COMMAND_KEY], (REG_SZ, b'"' + GBK_TOOLS + b'vok-xp.bat" "%1"\0'), "command")
+    check_eq(read(GBK_TOOLS + b"vok-xp.bat"), repair_script(GBK_TOOLS), "repair script")
+    check_eq(read(GBK_TOOLS + REMOVAL_SCRIPT), b"@call vokxp del", "removal script")
+    clear_log(TOOLS)
+    check_eq(P.shell(VERB, MOVIE), "exit 0", "shell verb")
+    check_eq(tool_args(GBK_TOOLS), [b'-f "' + MOVIE + b'"', b'-i "' + MOVIE + b'"'], "new tool runs")
+    check_eq(tool_args(TOOLS), [], "old tool runs")
+
+
+@case("the removal script removes the verb")
+def _():
+    r = P.run(b'cmd /c "' + REMOVAL_SCRIPT + b'"', cwd=GBK_TOOLS)
+    check_eq(r.child_boxes, [(b"", REMOVAL)], "removal message")
+    check_eq(r.exit, 0, "exit code")
+    check_eq(registered(), {
+        COMMAND_KEY: None,
+        VERB_KEY: None,
+        b".rm": (REG_SZ, b"RealPlayer.RM.6\0"),
+        b"RealPlayer.RM.6\\shell": (None, None),
+    }, "registry")
+    clear_log(GBK_TOOLS)
+    check(P.shell(VERB, MOVIE) != "exit 0" or tool_args(GBK_TOOLS) == [], "the verb still starts the tool")
+    check_eq(tool_args(GBK_TOOLS), [], "repair tool runs")
+
+
+@case("removal with del, quoted del and without an install")
+def _():
+    for args in (b"del", b'"del"', b'd"e"l', b"del x"):
+        vokxp(TOOLS)
+        r = vokxp(TOOLS, args)
+        check_eq((r.boxes, r.exit), ([(b"", REMOVAL)], 0), "%r: boxes and exit code" % args)
+        check_eq(P.reg(VERB_KEY)[VERB_KEY], None, "%r: verb key" % args)
+    r = vokxp(TOOLS, b"del")
+    check_eq((r.boxes, r.exit), ([(b"", REMOVAL)], 0), "removal without install")
+
+
+# -- failures ------------------------------------------------------------
+
+@case("a script whose emptying fails is still rewritten exactly")
+def _():
+    path = TOOLS + b"vok-xp.bat"
+    with open(unix(path), "wb") as f:
+        f.write(b"x" * 300 + b"\x0e old text \x1a" + b"y" * 40)
+    r = vokxp(TOOLS, hold=path)
+    check_eq((r.boxes, r.exit), ([(b"", COMPLETION)], 0), "boxes and exit code")
+    check_eq(read(path), repair_script(TOOLS), "repair script")
+
+
+@case("a failed launch ends with the run-time error")
+def _():
+    folder = b"C:\\No Script\\"
+    install_program(folder)
+    r = vokxp(folder, b"C:\\a.rm")
+    check_eq(len(r.boxes), 1, "one box")
+    caption, text = r.boxes[0]
+    check_eq(caption, b"Error", "caption")
+    check_eq(text[:14] + text[17:21], b"Runtime error  at ", "text layout")
+    check_eq(r.exit, int(text[14:17]), "exit code is the number shown")
+    check(r.exit != 0, "a failed launch exits with a failure code")
+
+
+def without_root_override(fn):
+    """Runs fn with Wine started without root's power to ignore file
+    permissions, as an ordinary user's Wine would be."""
+    P.restart_server(wrap=["setpriv", "--bounding-set=-dac_override,-dac_read_search"])
+    try:
+        return fn()
+    finally:
+        P.restart_server(wrap=[])
+
+
+def refuses_writes(dir_unix):
+    probe = os.path.join(dir_unix, "probe")
+    rc = subprocess.call(["setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                          "sh", "-c", "echo x > \"$1\"", "sh", probe], stderr=subprocess.DEVNULL)
+    return rc != 0 and not os.path.exists(probe)
+
+
+def runtime_error(r):
+    check_eq(len(r.boxes), 1, "one box")
+    caption, text = r.boxes[0]
+    check_eq(caption, b"Error", "caption")
+    check_eq(len(text), 29, "text length")
+    check_eq(text[:14] + text[17:21], b"Runtime error  at ", "text layout")
+    check_eq(r.exit, int(text[14:17]), "exit code is the number shown")
+    return r.exit, text[21:]
+
+
+@case("a read-only folder gives the run-time error and no completion message")
+def _():
+    folder = b"C:\\Read Only\\"
+    install_program(folder)
+    d = unix(folder)
+    os.chmod(d, 0o555)
+    try:
+        check(refuses_writes(d), "the folder refuses writes")
+        r = without_root_override(lambda: vokxp(folder))
+    finally:
+        os.chmod(d, 0o755)
+    code, address = runtime_error(r)
+    check_eq(code, 2, "error code of the open (the emptying created nothing)")
+    check(not os.path.exists(os.path.join(d, "vok-xp.bat")), "no repair script")
+
+
+@case("read-only scripts stop install at their own checks")
+def _():
+    folder = b"C:\\Locked Scripts\\"
+    install_program(folder)
+    d = unix(folder)
+    addresses = []
+    for name in (b"vok-xp.bat", REMOVAL_SCRIPT):
+        for other in (b"vok-xp.bat", REMOVAL_SCRIPT):
+            p = os.path.join(d, other.decode(GBK))
+            if os.path.exists(p):
+                os.chmod(p, 0o644)
+                os.remove(p)
+        locked = os.path.join(d, name.decode(GBK))
+        with open(locked, "wb") as f:
+            f.write(b"old")
+        os.chmod(locked, 0o444)
+        try:
+            r = without_root_override(lambda: vokxp(folder))
+        finally:
+            os.chmod(locked, 0o644)
+        code, address = runtime_error(r)
+        check_eq(code, 5, "access denied")
+        check_eq(read(folder + name), b"old", "the locked script is untouched")
+        addresses.append(address)
+    check_eq(read(folder + b"vok-xp.bat"), repair_script(folder), "repair script before the locked removal script")
+    check(addresses[0] != addresses[1], "each check has its own address: %r" % addresses)
+
+
+# --------------------------------------------------------------------------
+
+def parse_args():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--exe", required=True, help="the vokxp.exe to test")
+    ap.add_argument("--helpers", required=True, help="folder of the built Wine helpers")
+    ap.add_argument("names", nargs="*", help="run only cases whose name contains one of these")
+    return ap.parse_args()
+
+
+if __name__ == "__main__":
+    args = parse_args()
+    EXE = os.path.abspath(args.exe)
+    P = Prefix(args.helpers)
+    print("Wine end-to-end tests of %s" % args.exe, flush=True)
+    P.start()
+    try:
+        status = main(args.names)
+    finally:
+        P.stop()
+    sys.exit(status)
