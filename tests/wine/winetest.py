@@ -46,15 +46,26 @@ def _unhex(field):
 def _find_wine64():
     """The 64-bit loader. Debian's `wine` script always starts the 32-bit
     loader first, which costs a slow emulated start per call; the helpers are
-    64-bit, and a 64-bit loader starts 32-bit programs on its own."""
-    for cand in (os.environ.get("WINE64"), shutil.which("wine64"),
-                 "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64",
-                 "/opt/wine-stable/bin/wine64"):
-        if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
-            return cand
+    64-bit, and a 64-bit loader starts 32-bit programs on its own. Found as
+    $WINE64, `wine64` on PATH, or the wine64= line of the `wine` script."""
+    cand = os.environ.get("WINE64") or shutil.which("wine64")
+    if cand:
+        return cand
     wine = shutil.which("wine")
     if not wine:
         raise HelperError("no wine64 or wine found")
+    try:
+        with open(wine, "rb") as f:
+            head = f.read(65536)
+    except OSError:
+        return wine
+    if head.startswith(b"#!"):
+        for line in head.decode("utf-8", "replace").splitlines():
+            line = line.strip()
+            if line.startswith("wine64="):
+                path = line.split("=", 1)[1].strip().strip("'\"")
+                if os.path.isfile(path) and os.access(path, os.X_OK):
+                    return path
     return wine
 
 
@@ -126,6 +137,7 @@ class Prefix:
         self.wine = _find_wine64()
         self.wineserver = os.environ.get("WINESERVER") or shutil.which("wineserver") or "wineserver"
         self.timings = {}
+        self.wrap = []  # a command every Wine call runs under, see restart_server
         self._count = 0
 
     # -- life cycle --------------------------------------------------------
@@ -187,6 +199,16 @@ class Prefix:
                 time.sleep(0.5)
             self.root = None
 
+    def restart_server(self, wrap):
+        """Restarts this prefix's wineserver with every Wine call from now on
+        run under the command wrap (for instance setpriv with fewer
+        capabilities): the server opens the files, so it must be restarted
+        for such a change to reach them."""
+        self._call([self.wineserver, "-k"], "wineserver-kill", timeout=120, check=False)
+        self._call([self.wineserver, "-w"], "wineserver-wait", timeout=120, check=False)
+        self.wrap = list(wrap)
+        self._call([self.wineserver, "-p"], "wineserver-persist", timeout=120)
+
     def __enter__(self):
         return self.start()
 
@@ -204,7 +226,7 @@ class Prefix:
             try:
                 # Programs started from drive_c get C:\ as current directory.
                 cwd = self.drive_c if os.path.isdir(self.drive_c) else self.root
-                rc = subprocess.call(argv, env=self.env, cwd=cwd, stdin=subprocess.DEVNULL,
+                rc = subprocess.call(self.wrap + argv, env=self.env, cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=out, timeout=timeout)
             except subprocess.TimeoutExpired:
                 raise HelperError("%s did not finish in %s s" % (argv[:2], timeout))
@@ -318,6 +340,14 @@ class Prefix:
         if rc == 0 and lines == ["delete %s missing" % _hex(key)]:
             return False
         raise HelperError("regread --delete: %s" % "; ".join(lines))
+
+    def reg_create(self, key, volatile=False, view=None):
+        """Creates an HKEY_CLASSES_ROOT key with its missing parents;
+        volatile=True makes it a volatile key."""
+        flag = "--volatile" if volatile else "--create"
+        rc, lines = self._helper("regread.exe", self._view_args(view) + [flag, _hex(key)], 120)
+        if rc != 0 or lines != ["created " + _hex(key)]:
+            raise HelperError("regread %s: %s" % (flag, "; ".join(lines)))
 
     def shell(self, verb, file, timeout=60):
         """Invokes a shell verb on a file; returns the report line:

@@ -1,8 +1,9 @@
-/* regread.exe: reads (or deletes) keys under HKEY_CLASSES_ROOT and reports
+/* regread.exe: reads (or deletes, or creates) keys under HKEY_CLASSES_ROOT and reports
  * their default values as raw bytes, for the end-to-end tests under Wine.
  *
  *   regread.exe --out FILE [--view 32|64] HEXKEY...
  *   regread.exe --out FILE [--view 32|64] --delete HEXKEY...
+ *   regread.exe --out FILE [--view 32|64] --create|--volatile HEXKEY...
  *
  * HEXKEY is the key path below HKEY_CLASSES_ROOT, hex coded. --view picks
  * the 32-bit or 64-bit registry view (KEY_WOW64_32KEY / KEY_WOW64_64KEY);
@@ -15,6 +16,7 @@
  *   key <hexkey> nodefault subkeys <n>
  *   key <hexkey> type <type> data <bytes as stored> subkeys <n>
  *   deleted <hexkey> | delete <hexkey> missing | delete <hexkey> error <code>
+ *   created <hexkey> | create <hexkey> error <code>
  * The data is exactly what RegQueryValueExA returns (terminating NUL
  * included when it was stored). Exit code 0, or 2 on misuse. */
 #define WIN32_LEAN_AND_MEAN
@@ -93,9 +95,29 @@ static void delete_key(const char *path, size_t len)
     out_end();
 }
 
+/* Creates the key (and any missing parents), volatile if asked: keys
+ * below a volatile key must be volatile too, which makes the program's own
+ * creates fail. */
+static void create_key(const char *path, size_t len, DWORD options)
+{
+    HKEY h;
+    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, NULL, options, KEY_ALL_ACCESS | view, NULL, &h,
+                              NULL);
+
+    if (rc == ERROR_SUCCESS) {
+        RegCloseKey(h);
+        begin("created", path, len);
+    } else {
+        begin("create", path, len);
+        out_text(" error %ld", rc);
+    }
+    out_end();
+}
+
 int main(int argc, char **argv)
 {
-    int i, del = 0, first_key = 0;
+    int i, del = 0, create = 0, first_key = 0;
+    DWORD options = REG_OPTION_NON_VOLATILE;
 
     out_open_from_args(argc, argv);
     for (i = 1; i < argc; i++) {
@@ -111,6 +133,11 @@ int main(int argc, char **argv)
             i++;
         } else if (strcmp(argv[i], "--delete") == 0) {
             del = 1;
+        } else if (strcmp(argv[i], "--create") == 0) {
+            create = 1;
+        } else if (strcmp(argv[i], "--volatile") == 0) {
+            create = 1;
+            options = REG_OPTION_VOLATILE;
         } else if (strncmp(argv[i], "--", 2) == 0) {
             usage_error("unknown option %s", argv[i]);
         } else {
@@ -130,6 +157,8 @@ int main(int argc, char **argv)
         char *path = hex_decode(argv[i], &len);
         if (del)
             delete_key(path, len);
+        else if (create)
+            create_key(path, len, options);
         else
             read_key(path, len);
         free(path);
