@@ -108,7 +108,8 @@ def runtime_error(r):
     check_eq(len(text), 29, "text length")
     check_eq(text[:14] + text[17:21], b"Runtime error  at ", "text layout")
     check_eq(r.exit, int(text[14:17]), "exit code is the number shown")
-    return r.exit, text[21:]
+    check(all(c in b"0123456789ABCDEF" for c in text[21:]), "upper-case hex address: %r" % text)
+    return r.exit, text[21:].decode("ascii")
 
 
 # -- install and removal ---------------------------------------------------
@@ -225,8 +226,12 @@ def _():
 def _():
     folder = b"C:\\No Script\\"
     install_program(folder)
-    r = vokxp(folder, b"C:\\a.rm")
-    check_eq(runtime_error(r)[0], 2, "exit code: the script is not there")
+    code, address = runtime_error(vokxp(folder, b"C:\\a.rm"))
+    check_eq(code, 2, "exit code: the script is not there")
+    # A link-time code address: inside the image at its preferred base, and
+    # the same on the next run whatever base the loader picks.
+    check(0x401000 <= int(address, 16) < 0x400000 + os.path.getsize(EXE), "address %r" % address)
+    check_eq(runtime_error(vokxp(folder, b"C:\\a.rm"))[1], address, "address on a second run")
 
 
 @case("registry failures end the program with the run-time error")

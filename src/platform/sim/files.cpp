@@ -3,6 +3,7 @@
 // re-creating a hidden or system file with plain attributes, 32 for a sharing
 // conflict, 206 for a path past the ANSI limit. Device names such as CON are
 // character devices whose output is collected.
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -58,7 +59,7 @@ bool is_device(const std::string& path) {
     if (d == fold(path)) return true;
   }
   std::string name = fold(path.substr(path.rfind('\\') + 1));
-  name = name.substr(0, name.find('.'));
+  name.resize(std::min(name.size(), name.find('.')));
   static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
   for (const char* d : kDevices) {
     if (name == d) return true;

@@ -1,5 +1,5 @@
 // HKEY_CLASSES_ROOT in memory. Keys are found by their case-folded path;
-// each keeps the name it was created with and at most a default value.
+// each holds at most a default value.
 #include <map>
 #include <vector>
 
@@ -14,7 +14,6 @@ const int32_t kAccessDenied = 5;
 const int32_t kInvalidHandle = 6;
 
 struct KeyData {
-  std::string name;
   bool has_default = false;
   std::string value;
 };
@@ -63,15 +62,11 @@ int32_t reg_create_key(const char* path, Key* key) {
     return static_cast<int32_t>(code);
   }
   // Every missing key on the way is created too.
-  std::string p = path;
+  const std::string p = sim::fold(path);
   for (size_t i = 0; i <= p.size(); ++i) {
-    if (i == p.size() || p[i] == '\\') {
-      std::string prefix = p.substr(0, i);
-      auto& k = sim::g_keys[sim::fold(prefix)];
-      if (k.name.empty()) k.name = prefix;
-    }
+    if (i == p.size() || p[i] == '\\') sim::g_keys.emplace(p.substr(0, i), sim::KeyData{});
   }
-  sim::g_handles.push_back(sim::fold(p));
+  sim::g_handles.push_back(p);
   *key = sim::g_handles.size();
   return 0;
 }
