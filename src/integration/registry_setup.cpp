@@ -18,18 +18,16 @@ Text verb_command(const Text& program_dir) {
 
 static const uint32_t kFileNotFound = 2;
 
-static uint32_t deleted_or_absent(int32_t result) {
-  return static_cast<uint32_t>(result) == kFileNotFound ? 0 : static_cast<uint32_t>(result);
-}
+static uint32_t deleted_or_absent(uint32_t result) { return result == kFileNotFound ? 0 : result; }
 
 void register_verb(const Text& program_dir) {
   plat::Key key;
-  check(static_cast<uint32_t>(plat::reg_create_key(kCommandKey, &key)));
-  check(static_cast<uint32_t>(plat::reg_set_default(key, verb_command(program_dir).c_str())));
+  check(plat::reg_create_key(kCommandKey, &key));
+  check(plat::reg_set_default(key, verb_command(program_dir).c_str()));
   plat::reg_close_key(key);
 
-  check(static_cast<uint32_t>(plat::reg_create_key(kExtensionKey, &key)));
-  check(static_cast<uint32_t>(plat::reg_set_default(key, kFileType)));
+  check(plat::reg_create_key(kExtensionKey, &key));
+  check(plat::reg_set_default(key, kFileType));
   plat::reg_close_key(key);
 }
 

@@ -40,13 +40,13 @@ void message_box(const char* text, const char* caption, uint32_t type);
 typedef uintptr_t Key;
 
 // RegCreateKeyA(HKEY_CLASSES_ROOT, path, &key).
-int32_t reg_create_key(const char* path, Key* key);
+uint32_t reg_create_key(const char* path, Key* key);
 // RegSetValueA(key, "", REG_SZ, text, 0): the key's default value.
-int32_t reg_set_default(Key key, const char* text);
+uint32_t reg_set_default(Key key, const char* text);
 // RegCloseKey.
-int32_t reg_close_key(Key key);
+uint32_t reg_close_key(Key key);
 // RegDeleteKeyA(HKEY_CLASSES_ROOT, path).
-int32_t reg_delete_key(const char* path);
+uint32_t reg_delete_key(const char* path);
 
 // --- Files ---------------------------------------------------------------------
 

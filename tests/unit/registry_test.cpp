@@ -47,8 +47,8 @@ TEST_F(RegistryTest, ReinstallFromAnotherFolderOverwrites) {
 
 TEST_F(RegistryTest, InstallOverwritesAnotherExtensionOwner) {
   plat::Key key;
-  ASSERT_EQ(plat::reg_create_key(".RM", &key), 0);
-  ASSERT_EQ(plat::reg_set_default(key, "Other.Player"), 0);
+  ASSERT_EQ(plat::reg_create_key(".RM", &key), 0u);
+  ASSERT_EQ(plat::reg_set_default(key, "Other.Player"), 0u);
   plat::reg_close_key(key);
   ASSERT_EQ(run_vokxp("C:\\Tools\\vokxp.exe", "vokxp.exe"), 0u);
   EXPECT_EQ(sim::default_value(".rm"), "RealPlayer.RM.6");
@@ -80,7 +80,7 @@ TEST_F(RegistryTest, RemovalWithoutInstallStillSucceeds) {
 // The key names differ only in case: Windows finds the same keys.
 TEST_F(RegistryTest, RemovalFindsKeysWhateverTheirCase) {
   plat::Key key;
-  ASSERT_EQ(plat::reg_create_key("realplayer.rm.6\\SHELL\\rm\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\COMMAND", &key), 0);
+  ASSERT_EQ(plat::reg_create_key("realplayer.rm.6\\SHELL\\rm\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\COMMAND", &key), 0u);
   plat::reg_close_key(key);
   ASSERT_EQ(run_vokxp("C:\\Tools\\vokxp.exe", "vokxp.exe del"), 0u);
   EXPECT_FALSE(sim::key_exists(kVerb));

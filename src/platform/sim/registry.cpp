@@ -9,9 +9,9 @@
 namespace sim {
 namespace {
 
-const int32_t kFileNotFound = 2;
-const int32_t kAccessDenied = 5;
-const int32_t kInvalidHandle = 6;
+const uint32_t kFileNotFound = 2;
+const uint32_t kAccessDenied = 5;
+const uint32_t kInvalidHandle = 6;
 
 struct KeyData {
   bool has_default = false;
@@ -56,10 +56,10 @@ int open_keys() {
 
 namespace plat {
 
-int32_t reg_create_key(const char* path, Key* key) {
+uint32_t reg_create_key(const char* path, Key* key) {
   uint32_t code;
   if (sim::should_fail(sim::Op::RegCreate, path, std::string("reg_create_key ") + path, &code)) {
-    return static_cast<int32_t>(code);
+    return code;
   }
   // Every missing key on the way is created too.
   const std::string p = sim::fold(path);
@@ -71,12 +71,12 @@ int32_t reg_create_key(const char* path, Key* key) {
   return 0;
 }
 
-int32_t reg_set_default(Key key, const char* text) {
+uint32_t reg_set_default(Key key, const char* text) {
   const std::string* path = sim::open_key(key);
   std::string where = path ? *path : "?";
   uint32_t code;
   if (sim::should_fail(sim::Op::RegSet, where, "reg_set_default " + where + " = " + text, &code)) {
-    return static_cast<int32_t>(code);
+    return code;
   }
   if (!path) return sim::kInvalidHandle;
   auto& k = sim::g_keys[*path];
@@ -85,20 +85,20 @@ int32_t reg_set_default(Key key, const char* text) {
   return 0;
 }
 
-int32_t reg_close_key(Key key) {
+uint32_t reg_close_key(Key key) {
   const std::string* path = sim::open_key(key);
   std::string where = path ? *path : "?";
   uint32_t code;
   bool failed = sim::should_fail(sim::Op::RegClose, where, "reg_close_key " + where, &code);
   if (!path) return sim::kInvalidHandle;
   sim::g_handles[key - 1].clear();
-  return failed ? static_cast<int32_t>(code) : 0;
+  return failed ? code : 0;
 }
 
-int32_t reg_delete_key(const char* path) {
+uint32_t reg_delete_key(const char* path) {
   uint32_t code;
   if (sim::should_fail(sim::Op::RegDelete, path, std::string("reg_delete_key ") + path, &code)) {
-    return static_cast<int32_t>(code);
+    return code;
   }
   auto it = sim::g_keys.find(sim::fold(path));
   if (it == sim::g_keys.end()) return sim::kFileNotFound;
