@@ -13,7 +13,10 @@ target_include_directories(vokxp PRIVATE src)
 target_compile_definitions(vokxp PRIVATE VOKXP_IMAGE_BASE=${VOKXP_IMAGE_BASE} WIN32_LEAN_AND_MEAN)
 target_compile_options(vokxp PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror -Os -fno-exceptions -fno-rtti
-    -fno-asynchronous-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections>)
+    -fno-asynchronous-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections
+    # A check reports the address it returns to, so it must be called, never
+    # jumped to from the end of its caller.
+    -fno-optimize-sibling-calls>)
 target_link_options(vokxp PRIVATE
   -static-libgcc -static-libstdc++ -s
   -Wl,--gc-sections -Wl,--no-insert-timestamp
