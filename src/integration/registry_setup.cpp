@@ -1,19 +1,19 @@
 #include "integration/registry_setup.h"
 
+#include "integration/scripts.h"
 #include "platform/platform.h"
 #include "report/runtime_error.h"
 
 const char kFileType[] = "RealPlayer.RM.6";
 // RealPlayer.RM.6\shell\RM文件修复
 const char kVerbKey[] = "RealPlayer.RM.6\\shell\\RM\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4";
-const char kCommandKey[] =
-    "RealPlayer.RM.6\\shell\\RM\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\command";
+const char kCommandKey[] = "RealPlayer.RM.6\\shell\\RM\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\command";
 const char kExtensionKey[] = ".rm";
 
 // The shell replaces %1 with the clicked file; both halves are quoted so that
 // spaces in either path survive.
 Text verb_command(const Text& program_dir) {
-  return Text("\"") + program_dir + "vok-xp.bat\" \"%1\"";
+  return Text("\"") + program_dir + kRepairScriptName + "\" \"%1\"";
 }
 
 static const uint32_t kFileNotFound = 2;

@@ -10,8 +10,8 @@ void open_rewrite(TextFile& f, const Text& path) {
   plat::File h = plat::create_file(path.c_str(), plat::kGenericWrite, 0, plat::kCreateAlways, 0);
   if (h != plat::kInvalidFile) plat::close_handle(h);
 
-  f.handle = plat::create_file(path.c_str(), plat::kGenericRead | plat::kGenericWrite,
-                               plat::kShareRead, plat::kOpenExisting, plat::kAttributeNormal);
+  f.handle = plat::create_file(path.c_str(), plat::kGenericRead | plat::kGenericWrite, plat::kShareRead,
+                               plat::kOpenExisting, plat::kAttributeNormal);
   if (f.handle == plat::kInvalidFile) {
     f.error = plat::last_error();
     return;

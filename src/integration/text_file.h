@@ -17,6 +17,6 @@ struct TextFile {
 
 // Opens path, created if missing, with any old content removed.
 void open_rewrite(TextFile& f, const Text& path);
-void write_line(TextFile& f, const Text& line);        // with CR LF
-void write_text(TextFile& f, const Text& text);        // without
+void write_line(TextFile& f, const Text& line);  // with CR LF
+void write_text(TextFile& f, const Text& text);  // without
 void close_file(TextFile& f);

@@ -63,8 +63,8 @@ const uint32_t kFileTypeUnknown = 0;
 const uint32_t kFileTypeChar = 2;
 
 // CreateFileA(path, access, share, NULL, disposition, attributes, NULL).
-File create_file(const char* path, uint32_t access, uint32_t share,
-                 uint32_t disposition, uint32_t attributes);
+File create_file(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
+                 uint32_t attributes);
 bool close_handle(File file);
 // WriteFile; the count written is not reported because nothing compares it.
 bool write_file(File file, const void* data, uint32_t size);

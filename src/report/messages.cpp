@@ -18,8 +18,7 @@ const char kCompletionText[] =
     "QQ:00000000  vokxp@example.org";
 
 // 注册表删除信息完成
-const char kRemovalText[] =
-    "\xD7\xA2\xB2\xE1\xB1\xED\xC9\xBE\xB3\xFD\xD0\xC5\xCF\xA2\xCD\xEA\xB3\xC9";
+const char kRemovalText[] = "\xD7\xA2\xB2\xE1\xB1\xED\xC9\xBE\xB3\xFD\xD0\xC5\xCF\xA2\xCD\xEA\xB3\xC9";
 
 // Blank title bars: the captions are empty strings, not missing ones.
 void show_completion_message() { plat::message_box(kCompletionText, "", 0); }

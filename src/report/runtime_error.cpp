@@ -36,6 +36,4 @@ void check(uint32_t code) {
   if (code != 0) runtime_error(code, plat::link_address(__builtin_return_address(0)));
 }
 
-void fail_at_caller(uint32_t code) {
-  runtime_error(code, plat::link_address(__builtin_return_address(0)));
-}
+void fail_at_caller(uint32_t code) { runtime_error(code, plat::link_address(__builtin_return_address(0))); }

@@ -21,22 +21,14 @@ TEST_F(DispatchTest, ChoosesTheModeFromTheFirstArgument) {
     const char* line;
     Mode want;
   } cases[] = {
-      {"vokxp.exe", Mode::Install},
-      {"vokxp.exe \"\"", Mode::Install},
-      {"vokxp.exe \"\" \"\"", Mode::Install},
-      {"vokxp.exe del", Mode::Removal},
-      {"vokxp.exe \"del\"", Mode::Removal},
-      {"vokxp.exe d\"e\"l", Mode::Removal},
-      {"vokxp.exe del x", Mode::Removal},
-      {"vokxp.exe del \t ", Mode::Removal},
-      {"vokxp.exe \"\" del", Mode::Removal},
-      {"vokxp.exe DEL", Mode::Repair},
-      {"vokxp.exe Del", Mode::Repair},
-      {"vokxp.exe /del", Mode::Repair},
-      {"vokxp.exe \"del \"", Mode::Repair},
-      {"vokxp.exe dele", Mode::Repair},
-      {"vokxp.exe de", Mode::Repair},
-      {"vokxp.exe D:\\a.rm", Mode::Repair},
+      {"vokxp.exe", Mode::Install},           {"vokxp.exe \"\"", Mode::Install},
+      {"vokxp.exe \"\" \"\"", Mode::Install}, {"vokxp.exe del", Mode::Removal},
+      {"vokxp.exe \"del\"", Mode::Removal},   {"vokxp.exe d\"e\"l", Mode::Removal},
+      {"vokxp.exe del x", Mode::Removal},     {"vokxp.exe del \t ", Mode::Removal},
+      {"vokxp.exe \"\" del", Mode::Removal},  {"vokxp.exe DEL", Mode::Repair},
+      {"vokxp.exe Del", Mode::Repair},        {"vokxp.exe /del", Mode::Repair},
+      {"vokxp.exe \"del \"", Mode::Repair},   {"vokxp.exe dele", Mode::Repair},
+      {"vokxp.exe de", Mode::Repair},         {"vokxp.exe D:\\a.rm", Mode::Repair},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -53,7 +45,8 @@ TEST_F(DispatchTest, InstallEndsWithTheCompletionMessage) {
   EXPECT_EQ(sim::boxes()[0].caption, "");
   EXPECT_EQ(sim::boxes()[0].type, 0u);
   // 设置完成 VOK伴侣1.3 作者:
-  const std::string head = unhex("C9 E8 D6 C3 CD EA B3 C9 20 56 4F 4B B0 E9 C2 C2 31 2E 33 20 D7 F7 D5 DF 3A");
+  const std::string head =
+      unhex("C9 E8 D6 C3 CD EA B3 C9 20 56 4F 4B B0 E9 C2 C2 31 2E 33 20 D7 F7 D5 DF 3A");
   const std::string& text = sim::boxes()[0].text;
   ASSERT_GE(text.size(), head.size());
   EXPECT_EQ(text.substr(0, head.size()), head);

@@ -41,8 +41,12 @@ TEST_F(ParamStrTest, SplitsTheCommandLine) {
       {"vokxp.exe ab\"c d\"e f", 1, "abc de"},
       {"vokxp.exe ab\"c d\"e f", 2, "f"},
       {"vokxp.exe a\"\"b", 1, "ab"},
-      {"vokxp.exe\ta\x01" "b", 1, "a"},
-      {"vokxp.exe\ta\x01" "b", 2, "b"},
+      {"vokxp.exe\ta\x01"
+       "b",
+       1, "a"},
+      {"vokxp.exe\ta\x01"
+       "b",
+       2, "b"},
       {"  vokxp.exe   del   x  ", 1, "del"},
       {"  vokxp.exe   del   x  ", 2, "x"},
       {"  vokxp.exe   del   x  ", 3, ""},

@@ -21,7 +21,9 @@ TEST(ProgramDirTest, EndsAtTheLastBackslash) {
       {"", ""},
       // D5 5C is one GBK character whose second byte is a backslash's value
       {"C:\\\xD5\x5C\\vokxp.exe", "C:\\\xD5\x5C\\"},
-      {"C:\\a\xD5\x5C" "b.exe", "C:\\"},
+      {"C:\\a\xD5\x5C"
+       "b.exe",
+       "C:\\"},
       {"D:\xD5\x5C", ""},
   };
   for (const Case& c : cases) {

@@ -80,7 +80,8 @@ TEST_F(RegistryTest, RemovalWithoutInstallStillSucceeds) {
 // The key names differ only in case: Windows finds the same keys.
 TEST_F(RegistryTest, RemovalFindsKeysWhateverTheirCase) {
   plat::Key key;
-  ASSERT_EQ(plat::reg_create_key("realplayer.rm.6\\SHELL\\rm\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\COMMAND", &key), 0u);
+  ASSERT_EQ(plat::reg_create_key("realplayer.rm.6\\SHELL\\rm\xCE\xC4\xBC\xFE\xD0\xDE\xB8\xB4\\COMMAND", &key),
+            0u);
   plat::reg_close_key(key);
   ASSERT_EQ(run_vokxp("C:\\Tools\\vokxp.exe", "vokxp.exe del"), 0u);
   EXPECT_FALSE(sim::key_exists(kVerb));
@@ -102,7 +103,8 @@ TEST_F(RegistryTest, FailuresEndTheProgram) {
       {"set command", "vokxp.exe", sim::Op::RegSet, kCommand, 5, "  5", "reg_create_key .rm"},
       {"create .rm", "vokxp.exe", sim::Op::RegCreate, ".rm", 1021, "253", kScriptOpen},
       {"set .rm", "vokxp.exe", sim::Op::RegSet, ".rm", 1392, "112", kScriptOpen},
-      {"delete command key", "vokxp.exe del", sim::Op::RegDelete, kCommand, 5, "  5", "reg_delete_key " + kVerb},
+      {"delete command key", "vokxp.exe del", sim::Op::RegDelete, kCommand, 5, "  5",
+       "reg_delete_key " + kVerb},
       {"delete verb key", "vokxp.exe del", sim::Op::RegDelete, kVerb, 1018, "250", ""},
   };
   std::vector<std::string> addresses;
@@ -121,12 +123,15 @@ TEST_F(RegistryTest, FailuresEndTheProgram) {
       RuntimeErrorBox box = runtime_error_box(sim::boxes()[0]);
       EXPECT_EQ(box.number, c.number);
       for (const std::string& call : sim::calls()) EXPECT_NE(call, c.forbidden) << "ran after the failure";
-      if (run == 0) addresses.push_back(box.address);
-      else EXPECT_EQ(box.address, addresses.back()) << "same site, same address on every run";
+      if (run == 0)
+        addresses.push_back(box.address);
+      else
+        EXPECT_EQ(box.address, addresses.back()) << "same site, same address on every run";
     }
   }
   std::sort(addresses.begin(), addresses.end());
-  EXPECT_EQ(std::unique(addresses.begin(), addresses.end()), addresses.end()) << "every check has its own address";
+  EXPECT_EQ(std::unique(addresses.begin(), addresses.end()), addresses.end())
+      << "every check has its own address";
 }
 
 // Closing is not checked: a failed close changes nothing.

@@ -13,7 +13,8 @@ TEST_F(RepairLaunchTest, StartsTheScriptOnTheQuotedArgument) {
     std::string command;
   } cases[] = {
       {"C:\\Tools\\", "vokxp.exe D:\\a.rm", "\"C:\\Tools\\vok-xp.bat\" \"D:\\a.rm\""},
-      {"C:\\Tools\\", "vokxp.exe \"D:\\My Movies\\a b&c.rm\"", "\"C:\\Tools\\vok-xp.bat\" \"D:\\My Movies\\a b&c.rm\""},
+      {"C:\\Tools\\", "vokxp.exe \"D:\\My Movies\\a b&c.rm\"",
+       "\"C:\\Tools\\vok-xp.bat\" \"D:\\My Movies\\a b&c.rm\""},
       {"C:\\My Tools\\", "vokxp.exe D:\\a.rm", "\"C:\\My Tools\\vok-xp.bat\" \"D:\\a.rm\""},
       {"C:\\Tools\\", "vokxp.exe D:\\^(x)^.rm", "\"C:\\Tools\\vok-xp.bat\" \"D:\\^(x)^.rm\""},
       {"C:\\Tools\\", "vokxp.exe D:\\dir\\", "\"C:\\Tools\\vok-xp.bat\" \"D:\\dir\\\""},

@@ -13,12 +13,9 @@ TEST(RuntimeErrorTest, FillsTheTemplateFromTheRight) {
     uint32_t address;
     const char* want;
   } cases[] = {
-      {5, 0x401A2B, "Runtime error   5 at 00401A2B"},
-      {1392, 0x401000, "Runtime error 112 at 00401000"},
-      {256, 0, "Runtime error   0 at 00000000"},
-      {203, 0xFFFFFFFF, "Runtime error 203 at FFFFFFFF"},
-      {32, 0xABCDEF, "Runtime error  32 at 00ABCDEF"},
-      {255, 0x10, "Runtime error 255 at 00000010"},
+      {5, 0x401A2B, "Runtime error   5 at 00401A2B"},  {1392, 0x401000, "Runtime error 112 at 00401000"},
+      {256, 0, "Runtime error   0 at 00000000"},       {203, 0xFFFFFFFF, "Runtime error 203 at FFFFFFFF"},
+      {32, 0xABCDEF, "Runtime error  32 at 00ABCDEF"}, {255, 0x10, "Runtime error 255 at 00000010"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.want);

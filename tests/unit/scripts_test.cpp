@@ -86,11 +86,16 @@ TEST_F(ScriptsTest, FileErrorsEndInstall) {
   };
   const std::string removal = "C:\\Tools\\" + kRemovalName;
   const Case cases[] = {
-      {"read-only repair script", [] { sim::put_file("C:\\Tools\\vok-xp.bat", "old", {true, false, false}); },
+      {"read-only repair script",
+       [] {
+         sim::put_file("C:\\Tools\\vok-xp.bat", "old", {true, false, false});
+       },
        "C:\\Tools\\vokxp.exe", 5, "old", "-"},
       {"read-only removal script",
-       [] { sim::put_file("C:\\Tools\\" + kRemovalName, "old", {true, false, false}); }, "C:\\Tools\\vokxp.exe",
-       5, repair_bytes("C:\\Tools\\"), "old"},
+       [] {
+         sim::put_file("C:\\Tools\\" + kRemovalName, "old", {true, false, false});
+       },
+       "C:\\Tools\\vokxp.exe", 5, repair_bytes("C:\\Tools\\"), "old"},
       {"read-only folder", [] { sim::add_folder("C:\\Locked", true); }, "C:\\Locked\\vokxp.exe", 2, "-", "-"},
       {"missing folder", [] {}, "C:\\Gone\\vokxp.exe", 3, "-", "-"},
       {"path too long", [] { sim::add_folder("C:\\" + std::string(250, 'd')); },
@@ -182,8 +187,10 @@ TEST_F(ScriptsTest, EachCheckStopsWithItsOwnAddress) {
       EXPECT_EQ(std::stoi(box.number), static_cast<int>(code & 0xFF));
       EXPECT_EQ(sim::device_output(), c.written);
       EXPECT_EQ(sim::open_files(), c.op == sim::Op::Write ? 1 : 0);
-      if (run == 0) addresses.push_back(box.address);
-      else EXPECT_EQ(box.address, addresses.back());
+      if (run == 0)
+        addresses.push_back(box.address);
+      else
+        EXPECT_EQ(box.address, addresses.back());
     }
   }
   std::sort(addresses.begin(), addresses.end());
@@ -225,7 +232,8 @@ TEST_F(ScriptsTest, WhichCodeWinsAtTheClose) {
   sim::fail(sim::Op::Write, 1, 39, repair);
   sim::fail(sim::Op::Close, 2, 6, repair);  // the first close is the emptying's
   EXPECT_EQ(run_vokxp("C:\\Tools\\vokxp.exe", "vokxp.exe"), 6u);
-  EXPECT_EQ(runtime_error_box(sim::boxes().at(0)).address, write_address) << "both are the check after the close";
+  EXPECT_EQ(runtime_error_box(sim::boxes().at(0)).address, write_address)
+      << "both are the check after the close";
 }
 
 }  // namespace

@@ -29,7 +29,19 @@ struct Launch {
 };
 
 // Operations a test can make fail.
-enum class Op { Alloc, RegCreate, RegSet, RegClose, RegDelete, Create, Write, Close, FileType, Truncate, Exec };
+enum class Op {
+  Alloc,
+  RegCreate,
+  RegSet,
+  RegClose,
+  RegDelete,
+  Create,
+  Write,
+  Close,
+  FileType,
+  Truncate,
+  Exec
+};
 
 // Back to a clean machine: no keys, no files, no records, no faults.
 void reset();
