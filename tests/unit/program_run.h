@@ -22,6 +22,10 @@ inline std::string unhex(const char* hex) {
   return out;
 }
 
+// RealPlayer.RM.6\shell\RM文件修复 and its command key, spelled out as bytes.
+inline const std::string kVerb = "RealPlayer.RM.6\\shell\\" + unhex("52 4D CE C4 BC FE D0 DE B8 B4");
+inline const std::string kCommand = kVerb + "\\command";
+
 // The exit code; the program never returns any other way.
 inline uint32_t run_vokxp(const std::string& module_path, const std::string& command_line) {
   sim::set_module_path(module_path);

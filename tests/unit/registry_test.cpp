@@ -7,36 +7,10 @@
 
 namespace {
 
-// RealPlayer.RM.6\shell\RM文件修复 and its command key, spelled out as bytes.
-const std::string kVerb = "RealPlayer.RM.6\\shell\\" + unhex("52 4D CE C4 BC FE D0 DE B8 B4");
-const std::string kCommand = kVerb + "\\command";
 
 const std::string kScriptOpen = "create_file C:\\Tools\\vok-xp.bat";
 
 using RegistryTest = ProgramTest;
-
-TEST_F(RegistryTest, InstallWritesTheCommandAndTheExtension) {
-  struct Case {
-    std::string dir;
-    std::string command;
-  } cases[] = {
-      {"C:\\Tools\\", "\"C:\\Tools\\vok-xp.bat\" \"%1\""},
-      {"C:\\My Tools\\", "\"C:\\My Tools\\vok-xp.bat\" \"%1\""},
-      {"C:\\" + unhex("D0 DE B8 B4") + "\\", "\"C:\\" + unhex("D0 DE B8 B4") + "\\vok-xp.bat\" \"%1\""},
-      {"C:\\100% done\\", "\"C:\\100% done\\vok-xp.bat\" \"%1\""},
-      {"", "\"vok-xp.bat\" \"%1\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dir);
-    sim::reset();
-    if (!c.dir.empty()) sim::add_folder(c.dir.substr(0, c.dir.size() - 1));
-    ASSERT_EQ(run_vokxp(c.dir + "vokxp.exe", "vokxp.exe"), 0u);
-    EXPECT_EQ(sim::default_value(kCommand), c.command);
-    EXPECT_EQ(sim::default_value(".rm"), "RealPlayer.RM.6");
-    EXPECT_EQ(sim::default_value(kVerb), "(none)");
-    EXPECT_EQ(sim::open_keys(), 0);
-  }
-}
 
 TEST_F(RegistryTest, ReinstallFromAnotherFolderOverwrites) {
   sim::add_folder("D:\\Other");

@@ -17,7 +17,8 @@ std::string repair_bytes(const std::string& tool_dir) {
 
 using ScriptsTest = ProgramTest;
 
-TEST_F(ScriptsTest, InstallWritesBothScriptsByteForByte) {
+// What install leaves, registry and files, from folders whose names need care.
+TEST_F(ScriptsTest, InstallFromVariousFolders) {
   struct Case {
     std::string dir;
     std::string tool_dir;  // as the repair script names it
@@ -34,9 +35,14 @@ TEST_F(ScriptsTest, InstallWritesBothScriptsByteForByte) {
     sim::reset();
     if (!c.dir.empty()) sim::add_folder(c.dir.substr(0, c.dir.size() - 1));
     ASSERT_EQ(run_vokxp(c.dir + "vokxp.exe", "vokxp.exe"), 0u);
+    // The registry keeps ProgramDir as it is; only the batch file doubles %.
+    EXPECT_EQ(sim::default_value(kCommand), "\"" + c.dir + "vok-xp.bat\" \"%1\"");
+    EXPECT_EQ(sim::default_value(kVerb), "(none)");
+    EXPECT_EQ(sim::default_value(".rm"), "RealPlayer.RM.6");
     EXPECT_EQ(sim::file_bytes(c.dir + "vok-xp.bat"), repair_bytes(c.tool_dir));
     EXPECT_EQ(sim::file_bytes(c.dir + kRemovalName), kRemovalBytes);
     EXPECT_EQ(sim::open_files(), 0);
+    EXPECT_EQ(sim::open_keys(), 0);
   }
   EXPECT_EQ(repair_bytes("C:\\Tools\\").size(), 53u);
 }
