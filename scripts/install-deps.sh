@@ -9,7 +9,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-      wine wine32:i386 wine64 qemu-user-static locales python3 imagemagick)
+      wine wine32:i386 wine64 qemu-user-static locales python3 imagemagick
+      ffmpeg)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then

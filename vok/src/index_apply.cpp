@@ -1,0 +1,65 @@
+#include "index_apply.h"
+
+#include <cstring>
+
+#include "be_bytes.h"
+
+namespace {
+
+bool same_bytes(Reader& in, uint64_t at, const std::vector<uint8_t>& want) {
+  if (in.size() - at != want.size()) return false;
+  for (size_t done = 0; done < want.size();) {
+    size_t n = want.size() - done < Reader::kMaxSpan ? want.size() - done : Reader::kMaxSpan;
+    const uint8_t* p = in.at(at + done, n);
+    if (!p || memcmp(p, want.data() + done, n) != 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+uint32_t current(Reader& in, const Patch& p) {
+  const uint8_t* b = in.at(p.offset, p.width);
+  return !b ? ~p.value : p.width == 2 ? be::u16(b) : be::u32(b);
+}
+
+bool write_patches(const fileio::File& f, const std::vector<Patch>& patches) {
+  for (const Patch& p : patches) {
+    uint8_t b[4];
+    if (p.width == 2)
+      be::put16(b, uint16_t(p.value));
+    else
+      be::put32(b, p.value);
+    if (!fileio::write_at(f, p.offset, b, p.width)) return false;
+  }
+  return fileio::flush(f);
+}
+
+}  // namespace
+
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index) {
+  IndexPlan plan;
+  if (!repair.refused.empty()) return plan.refused = repair.refused, plan;
+  if (repair.changes()) return plan.refused = "the file needs repair first (vok -f)", plan;
+  if (s.chunk_after && repair.trailing.chunks != repair.trailing.index_chunks)
+    return plan.refused = "chunks other than an index follow the packets", plan;
+  plan.at = s.last_end;
+  plan.chunks = index.chunks(plan.at);
+  uint32_t index_at = plan.chunks.empty() ? 0 : uint32_t(plan.at);
+  plan.link = {
+      {h.data + field::kDataSize, 4, uint32_t(field::kDataHeaderSize + s.packet_bytes)},
+      {0 + field::kRmfNumHeaders, 4, uint32_t(h.header_chunks + 1 + index.chunk_count())},
+      {h.prop.chunk + field::kPropIndexOffset, 4, index_at},
+  };
+  bool linked = true;
+  for (const Patch& p : plan.link) linked = linked && current(in, p) == p.value;
+  plan.changes = !linked || !same_bytes(in, plan.at, plan.chunks);
+  if (h.prop.index_offset != 0) plan.unlink.push_back({h.prop.chunk + field::kPropIndexOffset, 4, 0});
+  return plan;
+}
+
+bool apply_index(const fileio::File& f, const IndexPlan& plan) {
+  if (!plan.unlink.empty() && !write_patches(f, plan.unlink)) return false;
+  if (!plan.chunks.empty() && !fileio::write_at(f, plan.at, plan.chunks.data(), plan.chunks.size())) return false;
+  if (!fileio::truncate(f, plan.at + plan.chunks.size()) || !fileio::flush(f)) return false;
+  return write_patches(f, plan.link);
+}

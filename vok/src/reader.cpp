@@ -1,0 +1,25 @@
+#include "reader.h"
+
+namespace {
+constexpr size_t kWindow = 4 << 20;
+}
+
+Reader::Reader(const fileio::File& f, uint64_t size) : file_(&f), size_(size) {}
+Reader::Reader(const uint8_t* data, uint64_t size) : mem_(data), size_(size) {}
+
+const uint8_t* Reader::at(uint64_t offset, size_t n) {
+  if (offset > size_ || n > size_ - offset || n > kMaxSpan) return nullptr;
+  if (mem_) return mem_ + offset;
+  if (offset >= buf_off_ && offset + n <= buf_off_ + buf_len_) return buf_.data() + (offset - buf_off_);
+  buf_.resize(kWindow);
+  uint64_t want = size_ - offset < kWindow ? size_ - offset : kWindow;
+  size_t got = 0;
+  if (!fileio::read_at(*file_, offset, buf_.data(), size_t(want), got) || got < n) {
+    failed_ = true;
+    buf_len_ = 0;
+    return nullptr;
+  }
+  buf_off_ = offset;
+  buf_len_ = got;
+  return buf_.data();
+}

@@ -1,0 +1,31 @@
+// Random reads over a file through one window, so scanning a file of any size
+// takes a fixed amount of memory. Also serves bytes already in memory (tests,
+// fuzzing).
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "file_io.h"
+
+class Reader {
+ public:
+  Reader(const fileio::File& f, uint64_t size);
+  Reader(const uint8_t* data, uint64_t size);
+
+  uint64_t size() const { return size_; }
+  // Pointer to bytes [offset, offset + n), or null when they run past the end
+  // or cannot be read. Valid until the next call. n is at most kMaxSpan.
+  const uint8_t* at(uint64_t offset, size_t n);
+  bool failed() const { return failed_; }
+
+  static constexpr size_t kMaxSpan = 1 << 18;
+
+ private:
+  const fileio::File* file_ = nullptr;
+  const uint8_t* mem_ = nullptr;
+  uint64_t size_;
+  std::vector<uint8_t> buf_;
+  uint64_t buf_off_ = 0;
+  size_t buf_len_ = 0;
+  bool failed_ = false;
+};

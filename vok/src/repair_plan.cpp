@@ -1,0 +1,164 @@
+// Header statistics (sizes, bit rates) describe a packet set: they are left as
+// the writer made them unless packets were lost or the counts show the header
+// was never finalised. Pointers, counts and durations are checked always.
+#include "repair_plan.h"
+
+#include "be_bytes.h"
+
+namespace {
+
+constexpr uint64_t kTrailer = 8;
+constexpr uint64_t kMaxOutput = 0xFFFFFFFFu;  // offsets are 32-bit
+
+uint32_t clamp32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v); }
+uint32_t bit_rate(uint64_t bytes, uint32_t ms) { return ms ? clamp32(bytes * 8000 / ms) : 0; }
+
+struct Builder {
+  Plan& plan;
+  void set(uint64_t chunk, uint32_t field, uint32_t have, uint32_t want, const char* why = nullptr) {
+    if (have == want) return;
+    plan.patches.push_back({chunk + field, 4, want});
+    if (why) note(why);
+  }
+  void note(const std::string& why) {
+    for (const std::string& f : plan.found)
+      if (f == why) return;
+    plan.found.push_back(why);
+  }
+};
+
+// A stored duration is sound from the last timestamp to one frame past the
+// expected end: writers differ by about a frame.
+bool duration_sound(uint32_t have, uint32_t max_ts, uint32_t want) {
+  uint32_t frame = want - max_ts;
+  return have >= max_ts && uint64_t(have) <= uint64_t(want) + frame;
+}
+
+void plan_durations(Builder& b, const Headers& h, const Scan& s, bool stats_changed) {
+  uint32_t want_all = 0, max_ts_all = 0;
+  for (size_t i = 0; i < h.streams.size(); ++i) {
+    const Stream& st = h.streams[i];
+    if (!st.physical) continue;
+    const StreamStats& ss = s.stats[i];
+    uint32_t want = ss.end_ms();
+    if (want > want_all) want_all = want, max_ts_all = ss.max_ts;
+    uint32_t max_ts = ss.packets ? ss.max_ts : 0;
+    if (stats_changed || !duration_sound(st.duration, max_ts, want))
+      b.set(st.chunk, field::kMdprDuration, st.duration, want, "wrong duration");
+  }
+  if (stats_changed || !duration_sound(h.prop.duration, max_ts_all, want_all))
+    b.set(h.prop.chunk, field::kPropDuration, h.prop.duration, want_all, "wrong duration");
+}
+
+void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
+  uint32_t max_payload = 0, duration = 0;
+  uint64_t max_rate = 0;
+  for (size_t i = 0; i < h.streams.size(); ++i) {
+    const Stream& st = h.streams[i];
+    if (!st.physical) continue;
+    const StreamStats& ss = s.stats[i];
+    uint32_t ms = ss.end_ms();
+    uint32_t avg_rate = bit_rate(ss.payload, ms);
+    uint32_t max_rate_s = clamp32(ss.max_bucket_bytes * 8);
+    if (max_rate_s < avg_rate) max_rate_s = avg_rate;
+    b.set(st.chunk, field::kMdprAvgBitRate, st.avg_bit_rate, avg_rate);
+    b.set(st.chunk, field::kMdprMaxBitRate, st.max_bit_rate, max_rate_s);
+    b.set(st.chunk, field::kMdprMaxPacket, st.max_packet, ss.max_payload);
+    b.set(st.chunk, field::kMdprAvgPacket, st.avg_packet, ss.packets ? uint32_t(ss.payload / ss.packets) : 0);
+    if (ss.max_payload > max_payload) max_payload = ss.max_payload;
+    if (ms > duration) duration = ms;
+    max_rate += max_rate_s;
+  }
+  const Prop& p = h.prop;
+  uint32_t avg_rate = bit_rate(s.payload, duration);
+  b.set(p.chunk, field::kPropAvgBitRate, p.avg_bit_rate, avg_rate);
+  b.set(p.chunk, field::kPropMaxBitRate, p.max_bit_rate, clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
+  b.set(p.chunk, field::kPropMaxPacket, p.max_packet, max_payload);
+  b.set(p.chunk, field::kPropAvgPacket, p.avg_packet, s.packets ? uint32_t(s.payload / s.packets) : 0);
+}
+
+// What lies between the last kept packet and the end of the file.
+void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
+  Plan& plan = b.plan;
+  size_t regions = s.damaged.size();
+  bool cut_short = regions && s.damaged.back().offset + s.damaged.back().length >= (s.chunk_after ? s.end : s.zeros);
+  if (cut_short) --regions;
+  if (regions) b.note(std::to_string(regions) + (regions == 1 ? " damaged region" : " damaged regions"));
+  if (cut_short) b.note("truncated tail");
+  if (!s.extra_data.empty()) b.note(std::to_string(s.extra_data.size() + 1) + " chained DATA chunks merged");
+  bool packets_moved = !s.damaged.empty() || !s.extra_data.empty();
+
+  uint64_t tail = (s.chunk_after ? s.end : in.size()) - s.last_end;
+  plan.keep_trailer = !s.chunk_after && tail == kTrailer && s.zeros <= s.last_end &&
+                      h.data_size == field::kDataHeaderSize + s.packet_bytes + 18 && !packets_moved;
+  if (s.chunk_after) {
+    plan.trailing = read_trailing(in, s.end);
+    if (!plan.trailing.valid) b.note("damaged chunks after the packets");
+    plan.keep_trailing = plan.trailing.valid && !packets_moved && tail == 0;
+    if (plan.trailing.valid && packets_moved) b.note("stale index dropped");
+  }
+  uint64_t zero_run = in.size() - (s.zeros > s.last_end ? s.zeros : s.last_end);
+  if (!s.chunk_after && !plan.keep_trailer && zero_run > 0) b.note("zero-filled tail");
+  else if (!plan.keep_trailer && tail > 0 && !cut_short) b.note("junk after the packets");
+  plan.removes_bytes = packets_moved || (!plan.keep_trailer && tail > 0) || (s.chunk_after && !plan.keep_trailing);
+}
+
+}  // namespace
+
+Trailing read_trailing(Reader& in, uint64_t from) {
+  Trailing t;
+  for (uint64_t off = from; off < in.size();) {
+    const uint8_t* p = in.at(off, 20);
+    if (!p) p = in.at(off, 10);
+    if (!p) return t;
+    uint32_t size = be::u32(p + 4);
+    if (size < 10 || size > in.size() - off) return t;
+    if (be::tag_is(p, "INDX")) {
+      if (size < 20 || be::u16(p + 8) != 0 || size != 20 + 14 * uint64_t(be::u32(p + 10))) return t;
+      if (t.index_chunks++ == 0) t.first_index = off;
+    }
+    ++t.chunks;
+    off += size;
+  }
+  t.valid = true;
+  return t;
+}
+
+Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
+  Plan plan;
+  Builder b{plan};
+  if (s.packets == 0) {
+    plan.refused = "no packets found";
+    return plan;
+  }
+  plan_layout(b, in, h, s);
+  if (h.multirate && plan.removes_bytes) plan.refused = "multirate file would need restructuring";
+
+  bool stats_changed = plan.removes_bytes || h.prop.num_packets != s.packets;
+  if (!plan.removes_bytes && h.prop.num_packets != s.packets)
+    b.note(h.prop.num_packets == 0 ? "unfinalised header" : "wrong packet count");
+  b.set(h.prop.chunk, field::kPropNumPackets, h.prop.num_packets, uint32_t(s.packets));
+  b.set(h.prop.chunk, field::kPropDataOffset, h.prop.data_offset, uint32_t(h.data), "wrong data_offset");
+  uint32_t index_at = plan.keep_trailing ? uint32_t(plan.trailing.first_index) : 0;
+  b.set(h.prop.chunk, field::kPropIndexOffset, h.prop.index_offset, index_at, "wrong index_offset");
+  if (h.prop.flags & field::kPropFlagLive) {
+    plan.patches.push_back({h.prop.chunk + field::kPropFlags, 2, uint32_t(h.prop.flags & ~field::kPropFlagLive)});
+    b.note("live flag on a finished file");
+  }
+  plan_durations(b, h, s, stats_changed);
+  if (stats_changed) plan_statistics(b, h, s);
+
+  plan.data_packets = uint32_t(s.packets);
+  plan.data_size = plan.keep_trailer ? h.data_size : clamp32(field::kDataHeaderSize + s.packet_bytes);
+  plan.data_changed = plan.data_size != h.data_size || plan.data_packets != h.data_num_packets || h.data_next != 0;
+  if (plan.data_changed && !plan.removes_bytes) b.note("wrong DATA header");
+
+  if (plan.changes()) {
+    uint32_t chunks = h.header_chunks + 1 + (plan.keep_trailing ? plan.trailing.chunks : 0);
+    b.set(0, field::kRmfNumHeaders, h.num_headers, chunks);
+  }
+  plan.output_size = h.data + field::kDataHeaderSize + s.packet_bytes + (plan.keep_trailer ? kTrailer : 0) +
+                     (plan.keep_trailing ? in.size() - s.end : 0);
+  if (plan.output_size > kMaxOutput) plan.refused = "the result would be larger than 4 GiB";
+  return plan;
+}
