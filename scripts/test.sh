@@ -21,6 +21,10 @@ trap 'rm -rf "$corpus"' EXIT
 cp tests/fuzz/seeds/* "$corpus"/
 build/fuzz/tokenizer_fuzz -max_total_time="${VOKXP_FUZZ_SECONDS:-60}" -seed=1 "$corpus" 2>&1 | tail -n 2
 
+echo "== RealMedia parser fuzz run"
+rm -rf "$corpus"/* && cp vok/tests/fuzz/seeds/* "$corpus"/
+build/fuzz/vok/vok_parser_fuzz -max_total_time="${VOKXP_FUZZ_SECONDS:-60}" -max_len=40000 -seed=1 "$corpus" 2>&1 | tail -n 2
+
 echo "== Windows builds"
 bash scripts/build.sh
 bash scripts/check-exe.sh build/windows/vokxp.exe

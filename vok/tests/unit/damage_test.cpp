@@ -1,0 +1,151 @@
+// Each kind of damage, made to a known file: exactly the packets whose bytes
+// the damage did not touch survive, and the repaired file is sound.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "pipeline.h"
+#include "rm_builder.h"
+
+namespace {
+
+struct Damage {
+  uint64_t from, to;  // bytes of the original the damage touched
+};
+
+void fill_random(std::vector<uint8_t>& b, uint64_t from, uint64_t n, uint32_t seed) {
+  for (uint64_t i = from; i < from + n && i < b.size(); ++i) {
+    seed = seed * 1664525 + 1013904223;
+    b[i] = uint8_t(seed >> 24);
+  }
+}
+
+std::vector<Range> expected_runs(const BuiltFile& f, const Damage& d, int64_t shift_after = -1) {
+  std::vector<Range> runs;
+  for (const BuiltPacket& p : f.packets) {
+    if (p.offset < d.to && p.offset + p.length > d.from) continue;
+    uint64_t at = p.offset + (shift_after >= 0 && p.offset >= uint64_t(shift_after) ? 18 : 0);
+    if (!runs.empty() && runs.back().offset + runs.back().length == at)
+      runs.back().length += p.length;
+    else
+      runs.push_back({at, p.length});
+  }
+  return runs;
+}
+
+struct DamageCase {
+  const char* name;
+  // Damages the file's bytes and says which original bytes it touched.
+  std::function<Damage(BuiltFile&)> apply;
+  const char* found;  // a phrase the summary must contain
+};
+
+uint64_t at_fraction(const BuiltFile& f, double x) { return uint64_t(double(f.bytes.size()) * x); }
+
+const DamageCase kCases[] = {
+    {"zeroed region",
+     [](BuiltFile& f) {
+       uint64_t a = at_fraction(f, 0.3);
+       std::fill(f.bytes.begin() + long(a), f.bytes.begin() + long(a + 3000), 0);
+       return Damage{a, a + 3000};
+     },
+     "1 damaged region"},
+    {"random garbage",
+     [](BuiltFile& f) {
+       uint64_t a = at_fraction(f, 0.4);
+       fill_random(f.bytes, a, 3000, 7);
+       return Damage{a, a + 3000};
+     },
+     "1 damaged region"},
+    {"plausible fake header inside garbage",
+     [](BuiltFile& f) {
+       uint64_t a = at_fraction(f, 0.4);
+       fill_random(f.bytes, a, 4000, 11);
+       const BuiltPacket& near = f.packets[f.packets.size() / 2];
+       uint8_t fake[12] = {0, 0, 0xEA, 0x60, 0, 0, uint8_t(near.ts >> 24), uint8_t(near.ts >> 16),
+                           uint8_t(near.ts >> 8), uint8_t(near.ts), 0, 0};
+       std::copy(fake, fake + 12, f.bytes.begin() + long(a + 100));
+       return Damage{a, a + 4000};
+     },
+     "1 damaged region"},
+    {"packet length too long",
+     [](BuiltFile& f) {
+       const BuiltPacket& p = f.packets[100];
+       uint64_t at = p.offset + 2;
+       uint16_t len = uint16_t(p.length + 100);
+       f.bytes[at] = uint8_t(len >> 8), f.bytes[at + 1] = uint8_t(len);
+       return Damage{at, at + 2};
+     },
+     "1 damaged region"},
+    {"packet length too short",
+     [](BuiltFile& f) {
+       const BuiltPacket& p = f.packets[150];
+       uint64_t at = p.offset + 2;
+       uint16_t len = uint16_t(p.length - 130);
+       f.bytes[at] = uint8_t(len >> 8), f.bytes[at + 1] = uint8_t(len);
+       return Damage{at, at + 2};
+     },
+     "1 damaged region"},
+    {"truncated download",
+     [](BuiltFile& f) {
+       uint64_t cut = at_fraction(f, 0.55), size = f.bytes.size();
+       f.bytes.resize(cut);
+       return Damage{cut, size};
+     },
+     "truncated tail"},
+    {"pre-allocated download",
+     [](BuiltFile& f) {
+       uint64_t cut = at_fraction(f, 0.55), size = f.bytes.size();
+       std::fill(f.bytes.begin() + long(cut), f.bytes.end(), 0);
+       return Damage{cut, size};
+     },
+     "zero-filled tail"},
+};
+
+TEST(Damage, ExactlyTheUntouchedPacketsSurvive) {
+  for (const DamageCase& c : kCases) {
+    for (bool v1 : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (v1 ? ", version-1 packets" : ""));
+      BuildOptions o;
+      o.version1 = v1;
+      BuiltFile f = build_rm(o);
+      Damage d = c.apply(f);
+      Pipeline p = run_pipeline(f.bytes);
+      ASSERT_TRUE(p.plan.refused.empty()) << p.plan.refused;
+      std::vector<Range> want = expected_runs(f, d);
+      ASSERT_EQ(p.s.kept.size(), want.size());
+      for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(p.s.kept[i].offset, want[i].offset) << i;
+        EXPECT_EQ(p.s.kept[i].length, want[i].length) << i;
+      }
+      std::string found;
+      for (const std::string& s : p.plan.found) found += s + "; ";
+      EXPECT_NE(found.find(c.found), std::string::npos) << found;
+      EXPECT_TRUE(p.plan.removes_bytes);
+      ASSERT_EQ(p.out.size(), p.plan.output_size);
+      Pipeline again = run_pipeline(p.out);
+      EXPECT_FALSE(again.plan.changes()) << "repaired file still needs: " << again.plan.found.size();
+      EXPECT_EQ(again.s.packets, p.s.packets);
+    }
+  }
+}
+
+TEST(Damage, ChainedDataChunksAreMergedLosingNothing) {
+  BuiltFile f = build_rm();
+  uint64_t split = f.packets[200].offset;
+  uint8_t second[18] = {'D', 'A', 'T', 'A', 0, 0, 0, 18};
+  f.bytes.insert(f.bytes.begin() + long(split), second, second + 18);
+  Pipeline p = run_pipeline(f.bytes);
+  std::vector<Range> want = expected_runs(f, Damage{0, 0}, int64_t(split));
+  ASSERT_EQ(p.s.kept.size(), 2u);
+  EXPECT_EQ(p.s.kept[0].length + p.s.kept[1].length, want[0].length + want[1].length);
+  EXPECT_EQ(p.s.extra_data.size(), 1u);
+  EXPECT_EQ(p.s.packets, f.packets.size());
+  Pipeline again = run_pipeline(p.out);
+  EXPECT_FALSE(again.plan.changes());
+  EXPECT_EQ(again.s.packets, f.packets.size());
+  EXPECT_EQ(again.out.size(), 0u);
+  EXPECT_EQ(p.out.size(), f.bytes.size() - 18);
+}
+
+}  // namespace

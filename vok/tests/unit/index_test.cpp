@@ -1,0 +1,129 @@
+// The records -i chooses, the INDX chunks it lays out, and the in-place update
+// on a real file: once is enough, twice changes nothing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "be_bytes.h"
+#include "index_apply.h"
+#include "index_build.h"
+#include "pipeline.h"
+#include "rm_builder.h"
+
+namespace {
+
+struct Indexed {
+  Headers h;
+  Scan s;
+  Plan repair;
+  IndexPlan plan;
+  size_t records = 0;
+};
+
+Indexed index_of(const std::vector<uint8_t>& bytes) {
+  Indexed r;
+  Reader in(bytes.data(), bytes.size());
+  std::string why;
+  EXPECT_EQ(read_headers(in, r.h, why), HeaderVerdict::Ok);
+  IndexBuilder b(r.h);
+  r.s = scan_packets(in, r.h, &b);
+  r.repair = plan_repair(in, r.h, r.s);
+  r.plan = plan_index(in, r.h, r.s, r.repair, b);
+  r.records = b.record_count();
+  return r;
+}
+
+TEST(Index, RecordsForKeyframesAndAboutOneAudioRecordASecond) {
+  BuiltFile f = build_rm();
+  Indexed r = index_of(f.bytes);
+  ASSERT_TRUE(r.plan.refused.empty());
+  const std::vector<uint8_t>& c = r.plan.chunks;
+  ASSERT_GE(c.size(), 40u);
+  std::vector<uint64_t> starts;
+  for (const BuiltPacket& p : f.packets) starts.push_back(p.offset);
+  uint64_t chunk = 0;
+  for (uint16_t stream : {0, 1}) {
+    SCOPED_TRACE(stream);
+    const uint8_t* x = c.data() + chunk;
+    ASSERT_TRUE(be::tag_is(x, "INDX"));
+    uint32_t n = be::u32(x + 10);
+    EXPECT_EQ(be::u32(x + 4), 20 + 14 * n);
+    EXPECT_EQ(be::u16(x + 14), stream);
+    uint32_t next = be::u32(x + 16);
+    EXPECT_EQ(next, stream == 0 ? r.plan.at + 20 + 14 * n : 0);
+    uint32_t last_ts = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* rec = x + 20 + 14 * i;
+      uint32_t ts = be::u32(rec + 2), off = be::u32(rec + 6), ordinal = be::u32(rec + 10);
+      ASSERT_LT(ordinal, f.packets.size());
+      const BuiltPacket& p = f.packets[ordinal];
+      EXPECT_EQ(p.offset, off);
+      EXPECT_EQ(p.ts, ts);
+      EXPECT_EQ(p.stream, stream);
+      EXPECT_TRUE(p.flags & 2);
+      if (i) {
+        EXPECT_GE(ts, last_ts + (stream == 0 ? 1 : 1000));
+      }
+      last_ts = ts;
+    }
+    size_t keyframes = 0;
+    for (const BuiltPacket& p : f.packets) keyframes += p.stream == 0 && (p.flags & 2);
+    EXPECT_EQ(n, stream == 0 ? keyframes : 8u) << "every video keyframe; one audio record a second over 8 s";
+    chunk += 20 + 14 * n;
+  }
+  EXPECT_EQ(chunk, c.size());
+}
+
+TEST(Index, RefusesAFileThatNeedsRepairFirst) {
+  BuiltFile f = build_rm();
+  f.bytes.resize(f.bytes.size() - 100);
+  EXPECT_NE(index_of(f.bytes).plan.refused, "");
+}
+
+std::vector<uint8_t> slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Indexes the file at `path` in place, as the program does.
+bool index_in_place(const std::string& path) {
+  std::vector<uint8_t> bytes = slurp(path);
+  Indexed r = index_of(bytes);
+  if (!r.plan.changes) return false;
+  fileio::File f;
+  EXPECT_TRUE(fileio::open_update(path, f));
+  EXPECT_TRUE(apply_index(f, r.plan));
+  fileio::close(f);
+  return true;
+}
+
+TEST(Index, InPlaceOnceThenNothingMoreToDo) {
+  for (bool trailer : {false, true}) {
+    SCOPED_TRACE(trailer ? "writer's trailer" : "no trailer");
+    BuildOptions o;
+    o.trailer = trailer;
+    BuiltFile f = build_rm(o);
+    char path[] = "/tmp/vok-index-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, f.bytes.data(), f.bytes.size()), ssize_t(f.bytes.size()));
+    ::close(fd);
+    EXPECT_TRUE(index_in_place(path));
+    std::vector<uint8_t> once = slurp(path);
+    Indexed r = index_of(once);
+    EXPECT_FALSE(r.repair.changes()) << "an indexed file is sound";
+    EXPECT_FALSE(r.plan.changes);
+    uint64_t packets_end = f.packets.back().offset + f.packets.back().length;
+    EXPECT_EQ(get32(once, f.prop + 38), packets_end) << "index_offset";
+    EXPECT_TRUE(std::equal(once.begin() + long(f.data + 18), once.begin() + long(packets_end),
+                           f.bytes.begin() + long(f.data + 18)))
+        << "packets untouched";
+    EXPECT_FALSE(index_in_place(path));
+    EXPECT_EQ(slurp(path), once);
+    std::remove(path);
+  }
+}
+
+}  // namespace
