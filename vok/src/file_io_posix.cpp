@@ -1,10 +1,11 @@
 // POSIX files. Built with 64-bit offsets, so large files work on 32-bit builds.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "file_io.h"
 
@@ -26,7 +27,8 @@ bool copy_file_exclusive(const std::string& from, const std::string& to) {
   if (out < 0) return ::close(in), false;
   static char buf[1 << 16];
   bool ok = true;
-  for (ssize_t n; ok && (n = ::read(in, buf, sizeof buf)) != 0;) ok = n > 0 && ::write(out, buf, size_t(n)) == n;
+  for (ssize_t n; ok && (n = ::read(in, buf, sizeof buf)) != 0;)
+    ok = n > 0 && ::write(out, buf, size_t(n)) == n;
   struct stat st;
   if (ok && fstat(in, &st) == 0) fchmod(out, st.st_mode & 07777);
   ok = ok && fsync(out) == 0;

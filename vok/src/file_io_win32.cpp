@@ -35,7 +35,7 @@ Info stat(const std::string& path) {
     return info;
   }
   info.kind = (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder
-              : (a.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) ? Kind::Other
+              : (a.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)  ? Kind::Other
                                                               : Kind::Regular;
   info.size = uint64_t(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
   info.mode = a.dwFileAttributes;
@@ -51,8 +51,8 @@ bool open_read(const std::string& path, bool exclusive, File& f) {
 }
 
 bool open_update(const std::string& path, File& f) {
-  return opened(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr),
+  return opened(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr),
                 f);
 }
 
@@ -90,7 +90,8 @@ bool write_at(const File& f, uint64_t offset, const void* buf, size_t n) {
   while (done < n) {
     OVERLAPPED o = at(offset + done);
     DWORD w = 0;
-    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0) return false;
+    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0)
+      return false;
     done += w;
   }
   return true;
@@ -131,7 +132,8 @@ bool make_backup(const std::string& path, std::string& backup_path) {
 }
 
 bool replace(const std::string& temp_path, const std::string& path) {
-  return MoveFileExA(temp_path.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return MoveFileExA(temp_path.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+         0;
 }
 
 void remove(const std::string& path) { DeleteFileA(path.c_str()); }
@@ -139,8 +141,8 @@ void remove(const std::string& path) { DeleteFileA(path.c_str()); }
 std::string last_error() {
   char msg[256] = "";
   DWORD e = GetLastError();
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg, sizeof msg,
-                      nullptr))
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg,
+                      sizeof msg, nullptr))
     snprintf(msg, sizeof msg, "error %lu", static_cast<unsigned long>(e));
   std::string s = msg;
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();

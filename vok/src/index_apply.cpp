@@ -36,7 +36,8 @@ bool write_patches(const fileio::File& f, const std::vector<Patch>& patches) {
 
 }  // namespace
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index) {
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
+                     const IndexBuilder& index) {
   IndexPlan plan;
   if (!repair.refused.empty()) return plan.refused = repair.refused, plan;
   if (repair.changes()) return plan.refused = "the file needs repair first (vok -f)", plan;
@@ -59,7 +60,8 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
 
 bool apply_index(const fileio::File& f, const IndexPlan& plan) {
   if (!plan.unlink.empty() && !write_patches(f, plan.unlink)) return false;
-  if (!plan.chunks.empty() && !fileio::write_at(f, plan.at, plan.chunks.data(), plan.chunks.size())) return false;
+  if (!plan.chunks.empty() && !fileio::write_at(f, plan.at, plan.chunks.data(), plan.chunks.size()))
+    return false;
   if (!fileio::truncate(f, plan.at + plan.chunks.size()) || !fileio::flush(f)) return false;
   return write_patches(f, plan.link);
 }

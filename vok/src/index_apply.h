@@ -18,5 +18,6 @@ struct IndexPlan {
   std::string refused;
 };
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index);
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
+                     const IndexBuilder& index);
 bool apply_index(const fileio::File& f, const IndexPlan& plan);

@@ -65,7 +65,8 @@ uint64_t Scanner::zero_tail_start() {
 Chunk Scanner::chunk_at(uint64_t q) {
   const uint8_t* p = in_.at(q, 10);
   if (!p) return Chunk::None;
-  if (be::tag_is(p, "DATA") && be::u16(p + 8) == 0 && in_.size() - q >= field::kDataHeaderSize) return Chunk::Data;
+  if (be::tag_is(p, "DATA") && be::u16(p + 8) == 0 && in_.size() - q >= field::kDataHeaderSize)
+    return Chunk::Data;
   for (int i = 0; i < 4; ++i)
     if (p[i] < 0x20 || p[i] > 0x7E) return Chunk::None;
   uint32_t size = be::u32(p + 4);

@@ -33,8 +33,8 @@ struct StreamStats {
 class IndexBuilder;
 
 struct Scan {
-  std::vector<Range> kept;     // runs of kept packets, in file order
-  std::vector<Range> damaged;  // bytes skipped between kept packets
+  std::vector<Range> kept;           // runs of kept packets, in file order
+  std::vector<Range> damaged;        // bytes skipped between kept packets
   std::vector<uint64_t> extra_data;  // DATA headers after the first
   std::vector<StreamStats> stats;    // parallel to Headers::streams
   uint64_t packets = 0, payload = 0, dropped = 0;

@@ -72,7 +72,8 @@ void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
   const Prop& p = h.prop;
   uint32_t avg_rate = bit_rate(s.payload, duration);
   b.set(p.chunk, field::kPropAvgBitRate, p.avg_bit_rate, avg_rate);
-  b.set(p.chunk, field::kPropMaxBitRate, p.max_bit_rate, clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
+  b.set(p.chunk, field::kPropMaxBitRate, p.max_bit_rate,
+        clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
   b.set(p.chunk, field::kPropMaxPacket, p.max_packet, max_payload);
   b.set(p.chunk, field::kPropAvgPacket, p.avg_packet, s.packets ? uint32_t(s.payload / s.packets) : 0);
 }
@@ -81,7 +82,8 @@ void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
 void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
   Plan& plan = b.plan;
   size_t regions = s.damaged.size();
-  bool cut_short = regions && s.damaged.back().offset + s.damaged.back().length >= (s.chunk_after ? s.end : s.zeros);
+  bool cut_short =
+      regions && s.damaged.back().offset + s.damaged.back().length >= (s.chunk_after ? s.end : s.zeros);
   if (cut_short) --regions;
   if (regions) b.note(std::to_string(regions) + (regions == 1 ? " damaged region" : " damaged regions"));
   if (cut_short) b.note("truncated tail");
@@ -98,9 +100,12 @@ void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
     if (plan.trailing.valid && packets_moved) b.note("stale index dropped");
   }
   uint64_t zero_run = in.size() - (s.zeros > s.last_end ? s.zeros : s.last_end);
-  if (!s.chunk_after && !plan.keep_trailer && zero_run > 0) b.note("zero-filled tail");
-  else if (!plan.keep_trailer && tail > 0 && !cut_short) b.note("junk after the packets");
-  plan.removes_bytes = packets_moved || (!plan.keep_trailer && tail > 0) || (s.chunk_after && !plan.keep_trailing);
+  if (!s.chunk_after && !plan.keep_trailer && zero_run > 0)
+    b.note("zero-filled tail");
+  else if (!plan.keep_trailer && tail > 0 && !cut_short)
+    b.note("junk after the packets");
+  plan.removes_bytes =
+      packets_moved || (!plan.keep_trailer && tail > 0) || (s.chunk_after && !plan.keep_trailing);
 }
 
 }  // namespace
@@ -142,7 +147,8 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
   uint32_t index_at = plan.keep_trailing ? uint32_t(plan.trailing.first_index) : 0;
   b.set(h.prop.chunk, field::kPropIndexOffset, h.prop.index_offset, index_at, "wrong index_offset");
   if (h.prop.flags & field::kPropFlagLive) {
-    plan.patches.push_back({h.prop.chunk + field::kPropFlags, 2, uint32_t(h.prop.flags & ~field::kPropFlagLive)});
+    plan.patches.push_back(
+        {h.prop.chunk + field::kPropFlags, 2, uint32_t(h.prop.flags & ~field::kPropFlagLive)});
     b.note("live flag on a finished file");
   }
   plan_durations(b, h, s, stats_changed);
@@ -150,7 +156,8 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
 
   plan.data_packets = uint32_t(s.packets);
   plan.data_size = plan.keep_trailer ? h.data_size : clamp32(field::kDataHeaderSize + s.packet_bytes);
-  plan.data_changed = plan.data_size != h.data_size || plan.data_packets != h.data_num_packets || h.data_next != 0;
+  plan.data_changed =
+      plan.data_size != h.data_size || plan.data_packets != h.data_num_packets || h.data_next != 0;
   if (plan.data_changed && !plan.removes_bytes) b.note("wrong DATA header");
 
   if (plan.changes()) {

@@ -21,8 +21,8 @@ struct Trailing {
 };
 
 struct Plan {
-  std::vector<std::string> found;  // what is wrong, for the summary line
-  std::vector<Patch> patches;      // fields before the first DATA chunk
+  std::vector<std::string> found;            // what is wrong, for the summary line
+  std::vector<Patch> patches;                // fields before the first DATA chunk
   uint32_t data_size = 0, data_packets = 0;  // the one DATA chunk written
   bool data_changed = false;
   bool removes_bytes = false;  // some bytes of the original are left out: back it up

@@ -8,7 +8,9 @@ namespace {
 
 constexpr uint32_t kPropSize = 50;
 
-bool starts_with(const std::string& s, const char* prefix) { return s.compare(0, strlen(prefix), prefix) == 0; }
+bool starts_with(const std::string& s, const char* prefix) {
+  return s.compare(0, strlen(prefix), prefix) == 0;
+}
 
 // MDPR: the fixed fields, then a length-prefixed name and mime type, then the
 // type-specific data. Anything running past the chunk is damage.

@@ -29,8 +29,8 @@ struct Stream {
 
 struct Prop {
   uint64_t chunk = 0;
-  uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet = 0, avg_packet = 0, num_packets = 0,
-           duration = 0, index_offset = 0, data_offset = 0;
+  uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet = 0, avg_packet = 0, num_packets = 0, duration = 0,
+           index_offset = 0, data_offset = 0;
   uint16_t flags = 0;
 };
 

@@ -50,11 +50,12 @@ bool parse(int argc, char** argv, Args& a) {
       a.no_backup = true;
       continue;
     }
-    if (options) m = !strcmp(s, "-f")        ? Mode::Fix
-                     : !strcmp(s, "-i")      ? Mode::Index
-                     : !strcmp(s, "--check") ? Mode::Check
-                     : !strcmp(s, "--help")  ? Mode::Help
-                                             : Mode::None;
+    if (options)
+      m = !strcmp(s, "-f")        ? Mode::Fix
+          : !strcmp(s, "-i")      ? Mode::Index
+          : !strcmp(s, "--check") ? Mode::Check
+          : !strcmp(s, "--help")  ? Mode::Help
+                                  : Mode::None;
     if (m != Mode::None) {
       if (a.mode != Mode::None) return false;
       a.mode = m;
@@ -92,26 +93,35 @@ int open_source(const Args& a, Source& src) {
   const std::string& path = a.file;
   src.info = fileio::stat(path);
   switch (src.info.kind) {
-    case fileio::Kind::Missing: return fail(path, "no such file", kUnreadable);
-    case fileio::Kind::Folder: return fail(path, "is a folder, not a file", kUnreadable);
-    case fileio::Kind::Regular: break;
-    default: return fail(path, "not a regular file", kUnreadable);
+    case fileio::Kind::Missing:
+      return fail(path, "no such file", kUnreadable);
+    case fileio::Kind::Folder:
+      return fail(path, "is a folder, not a file", kUnreadable);
+    case fileio::Kind::Regular:
+      break;
+    default:
+      return fail(path, "not a regular file", kUnreadable);
   }
   if (src.info.size == 0) return fail(path, "empty file", kUnreadable);
   bool writes = a.mode != Mode::Check;
   if (writes && src.info.read_only) return fail(path, "read-only file; nothing changed", kWriteFailed);
-  bool ok = writes && a.mode == Mode::Index ? fileio::open_update(path, src.f) : fileio::open_read(path, writes, src.f);
+  bool ok = writes && a.mode == Mode::Index ? fileio::open_update(path, src.f)
+                                            : fileio::open_read(path, writes, src.f);
   if (!ok) return fail(path, "cannot open: " + fileio::last_error(), writes ? kWriteFailed : kUnreadable);
   if (writes && fileio::in_use_elsewhere(src.f))
     return fail(path, "in use by another program; nothing changed", kWriteFailed);
   Reader in(src.f, src.info.size);
   std::string why;
   switch (read_headers(in, src.h, why)) {
-    case HeaderVerdict::Ok: break;
-    case HeaderVerdict::Variant64: return fail(path, "cannot repair the " + why, kRefused);
-    default: return fail(path, why, kUnreadable);
+    case HeaderVerdict::Ok:
+      break;
+    case HeaderVerdict::Variant64:
+      return fail(path, "cannot repair the " + why, kRefused);
+    default:
+      return fail(path, why, kUnreadable);
   }
-  if (src.info.size > 0xFFFFFFFFu) return fail(path, "larger than 4 GiB: its offsets cannot be right", kRefused);
+  if (src.info.size > 0xFFFFFFFFu)
+    return fail(path, "larger than 4 GiB: its offsets cannot be right", kRefused);
   return -1;
 }
 
@@ -126,14 +136,17 @@ int check(const Args& a, Reader& in, const Headers& h) {
 }
 
 // Writes the repaired file; an empty answer means it is complete and flushed.
-std::string write_temp(Reader& in, const Source& src, const Scan& s, const Plan& plan, const std::string& temp,
-                       fileio::File& out, int& code) {
+std::string write_temp(Reader& in, const Source& src, const Scan& s, const Plan& plan,
+                       const std::string& temp, fileio::File& out, int& code) {
   Sink sink(out);
   std::string why;
   code = kWriteFailed;
-  if (!write_repaired(in, src.h, s, plan, sink)) why = "read error", code = kUnreadable;
-  else if (!sink.finish() || !fileio::flush(out)) why = "cannot write: " + fileio::last_error();
-  else fileio::copy_mode(out, temp, src.info);
+  if (!write_repaired(in, src.h, s, plan, sink))
+    why = "read error", code = kUnreadable;
+  else if (!sink.finish() || !fileio::flush(out))
+    why = "cannot write: " + fileio::last_error();
+  else
+    fileio::copy_mode(out, temp, src.info);
   fileio::close(out);
   return why;
 }
@@ -144,13 +157,15 @@ int fix(const Args& a, Source& src, Reader& in) {
   Scan s = scan_packets(in, src.h, nullptr);
   if (s.read_error) return fail(a.file, "read error: " + fileio::last_error(), kUnreadable);
   Plan plan = plan_repair(in, src.h, s);
-  if (!plan.refused.empty()) return fail(a.file, "cannot repair safely: " + plan.refused + "; nothing changed", kRefused);
+  if (!plan.refused.empty())
+    return fail(a.file, "cannot repair safely: " + plan.refused + "; nothing changed", kRefused);
   if (!plan.changes()) return printf("%s: sound; %s\n", a.file.c_str(), counts(s).c_str()), kOk;
 
   fileio::File out;
   std::string temp, backup;
   if (!fileio::create_temp_beside(a.file, out, temp))
-    return fail(a.file, "cannot create a temporary file: " + fileio::last_error() + "; nothing changed", kWriteFailed);
+    return fail(a.file, "cannot create a temporary file: " + fileio::last_error() + "; nothing changed",
+                kWriteFailed);
   int code = kWriteFailed;
   std::string why = write_temp(in, src, s, plan, temp, out, code);
   fileio::close(src.f);
@@ -175,7 +190,8 @@ int index(const Args& a, Source& src, Reader& in) {
   if (s.read_error) return fail(a.file, "read error: " + fileio::last_error(), kUnreadable);
   Plan repair = plan_repair(in, src.h, s);
   IndexPlan plan = plan_index(in, src.h, s, repair, builder);
-  if (!plan.refused.empty()) return fail(a.file, "cannot index: " + plan.refused + "; nothing changed", kRefused);
+  if (!plan.refused.empty())
+    return fail(a.file, "cannot index: " + plan.refused + "; nothing changed", kRefused);
   std::string what = std::to_string(builder.chunk_count()) + " index chunks, " +
                      std::to_string(builder.record_count()) + " records";
   if (!plan.changes) return printf("%s: index already right: %s\n", a.file.c_str(), what.c_str()), kOk;
@@ -197,8 +213,11 @@ int main(int argc, char** argv) {
   if (code >= 0) return code;
   Reader in(src.f, src.info.size);
   switch (a.mode) {
-    case Mode::Check: return check(a, in, src.h);
-    case Mode::Fix: return fix(a, src, in);
-    default: return index(a, src, in);
+    case Mode::Check:
+      return check(a, in, src.h);
+    case Mode::Fix:
+      return fix(a, src, in);
+    default:
+      return index(a, src, in);
   }
 }

@@ -62,8 +62,18 @@ const DamageCase kCases[] = {
        uint64_t a = at_fraction(f, 0.4);
        fill_random(f.bytes, a, 4000, 11);
        const BuiltPacket& near = f.packets[f.packets.size() / 2];
-       uint8_t fake[12] = {0, 0, 0xEA, 0x60, 0, 0, uint8_t(near.ts >> 24), uint8_t(near.ts >> 16),
-                           uint8_t(near.ts >> 8), uint8_t(near.ts), 0, 0};
+       uint8_t fake[12] = {0,
+                           0,
+                           0xEA,
+                           0x60,
+                           0,
+                           0,
+                           uint8_t(near.ts >> 24),
+                           uint8_t(near.ts >> 16),
+                           uint8_t(near.ts >> 8),
+                           uint8_t(near.ts),
+                           0,
+                           0};
        std::copy(fake, fake + 12, f.bytes.begin() + long(a + 100));
        return Damage{a, a + 4000};
      },

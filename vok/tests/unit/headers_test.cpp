@@ -23,9 +23,11 @@ TEST(Headers, VerdictForEachKindOfHeader) {
       {"chunk size below 10", [](BuiltFile& f) { put32(f.bytes, f.prop + 4, 9); }, HeaderVerdict::Damaged},
       {"chunk past the end", [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, 0x7FFFFFFF); },
        HeaderVerdict::Damaged},
-      {"mime runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; }, HeaderVerdict::Damaged},
+      {"mime runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; },
+       HeaderVerdict::Damaged},
       {"no PROP", [](BuiltFile& f) { f.bytes[f.prop] = 'X'; }, HeaderVerdict::Damaged},
-      {"two streams numbered alike", [](BuiltFile& f) { f.bytes[f.mdpr[1] + 11] = 0; }, HeaderVerdict::Damaged},
+      {"two streams numbered alike", [](BuiltFile& f) { f.bytes[f.mdpr[1] + 11] = 0; },
+       HeaderVerdict::Damaged},
       {"cut inside the headers", [](BuiltFile& f) { f.bytes.resize(f.data - 4); }, HeaderVerdict::Damaged},
   };
   for (const HeaderCase& c : cases) {

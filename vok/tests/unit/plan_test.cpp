@@ -27,18 +27,20 @@ uint32_t video_ms(const BuiltFile& f) {
 const PlanCase kCases[] = {
     {"as written", [](BuiltFile&) {}, nullptr},
     {"writer's zero trailer", nullptr, nullptr},
-    {"video duration a frame long", [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + kMdprDuration, video_ms(f) + 39); },
-     nullptr},
-    {"bit rates the encoder's nominal ones", [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + kMdprAvgRate, 7); },
-     nullptr},
+    {"video duration a frame long",
+     [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + kMdprDuration, video_ms(f) + 39); }, nullptr},
+    {"bit rates the encoder's nominal ones",
+     [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + kMdprAvgRate, 7); }, nullptr},
     {"video duration two frames long",
      [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + kMdprDuration, video_ms(f) + 81); }, "wrong duration"},
     {"duration zero", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropDuration, 0); }, "wrong duration"},
     {"live flag", [](BuiltFile& f) { f.bytes[f.prop + 49] |= 4; }, "live flag"},
-    {"data_offset wrong", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropData, 1234); }, "wrong data_offset"},
+    {"data_offset wrong", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropData, 1234); },
+     "wrong data_offset"},
     {"index_offset past the end", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropIndex, 0x7FFFFFFF); },
      "wrong index_offset"},
-    {"packet count wrong", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropNumPackets, 3); }, "wrong packet count"},
+    {"packet count wrong", [](BuiltFile& f) { put32(f.bytes, f.prop + kPropNumPackets, 3); },
+     "wrong packet count"},
     {"DATA size wrong", [](BuiltFile& f) { put32(f.bytes, f.data + 4, 100); }, "wrong DATA header"},
     {"never finalised",
      [](BuiltFile& f) {
@@ -78,8 +80,8 @@ TEST(Plan, AFinalisedHeaderIsRecomputedFromThePackets) {
   kCases[sizeof kCases / sizeof kCases[0] - 1].change(f);
   Pipeline p = run_pipeline(f.bytes);
   ASSERT_FALSE(p.out.empty());
-  for (uint64_t at : {sound.prop + kPropNumPackets, sound.prop + kPropDuration, sound.data + 4, sound.data + 10,
-                      sound.mdpr[0] + kMdprDuration, sound.mdpr[1] + kMdprDuration}) {
+  for (uint64_t at : {sound.prop + kPropNumPackets, sound.prop + kPropDuration, sound.data + 4,
+                      sound.data + 10, sound.mdpr[0] + kMdprDuration, sound.mdpr[1] + kMdprDuration}) {
     SCOPED_TRACE(at);
     EXPECT_EQ(get32(p.out, at), get32(sound.bytes, at));
   }

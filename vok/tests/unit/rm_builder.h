@@ -22,8 +22,8 @@ struct BuiltFile {
 
 struct BuildOptions {
   int seconds = 8;
-  bool trailer = false;    // a writer's 18-too-large DATA size and 8 zero bytes
-  bool version1 = false;   // 13-byte packet headers
+  bool trailer = false;      // a writer's 18-too-large DATA size and 8 zero bytes
+  bool version1 = false;     // 13-byte packet headers
   std::string logical_mime;  // an extra logical MDPR, when not empty
   std::string audio_mime = "audio/x-pn-realaudio";
 };
