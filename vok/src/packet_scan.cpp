@@ -12,7 +12,6 @@
 namespace {
 
 constexpr uint32_t kTsWindowMs = 60000;  // largest plausible jump within a stream
-constexpr uint64_t kTruncatedIntoZeros = 32;
 constexpr uint64_t kTrailer = 8;  // zeros some writers put after the last packet
 
 enum class Verdict { Bad, Good, Truncated };
@@ -101,7 +100,9 @@ Verdict Scanner::check(uint64_t q, bool history, Packet& p) {
     p.frame_start = (b[p.header] >> 6) == 3 || (b[p.header + 1] & 0x7F) == 1;
   uint64_t e = q + p.length;
   if (e > end_) return Verdict::Truncated;
-  if (e > zeros_ && e - zeros_ >= kTruncatedIntoZeros && end_ - e > kTrailer) return Verdict::Truncated;
+  // A packet reaching into a zero-filled tail was cut short by it, unless
+  // the zeros after it are no more than a writer's trailer.
+  if (e > zeros_ && end_ - e > kTrailer) return Verdict::Truncated;
   return Verdict::Good;
 }
 
@@ -136,9 +137,9 @@ void Scanner::accept(const Packet& p) {
   if (st.packets == 0) {
     st.first_ts = st.max_ts = p.ts;
     st.bucket = p.ts / 1000;
-    st.frames = 1;
-  } else if (p.ts != st.last_ts) {
-    ++st.frames;
+  } else if (p.ts > st.last_ts && p.ts - st.last_ts < StreamStats::kSteps) {
+    if (st.steps.empty()) st.steps.resize(StreamStats::kSteps);
+    ++st.steps[p.ts - st.last_ts];
   }
   if (p.ts / 1000 != st.bucket) {
     if (st.bucket_bytes > st.max_bucket_bytes) st.max_bucket_bytes = st.bucket_bytes;
@@ -205,10 +206,19 @@ Scan Scanner::run() {
 
 }  // namespace
 
+// The median step between timestamps: a gap left by damage or a slice
+// sharing its frame's timestamp does not move it.
+uint32_t StreamStats::step_ms() const {
+  uint64_t total = 0, seen = 0;
+  for (uint32_t n : steps) total += n;
+  for (uint32_t d = 0; d < steps.size(); ++d)
+    if ((seen += steps[d]) * 2 >= total && total) return d;
+  return 0;
+}
+
 uint32_t StreamStats::end_ms() const {
   if (packets == 0) return 0;
-  uint64_t step = frames > 1 ? ((uint64_t(max_ts) - first_ts) + (frames - 1) / 2) / (frames - 1) : 0;
-  uint64_t e = max_ts + step;
+  uint64_t e = uint64_t(max_ts) + step_ms();
   return e > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(e);
 }
 

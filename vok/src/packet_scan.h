@@ -22,12 +22,15 @@ struct Range {
 };
 
 struct StreamStats {
-  uint64_t packets = 0, payload = 0, frames = 0;
+  static constexpr uint32_t kSteps = 1001;  // steps longer than a second are gaps
+  uint64_t packets = 0, payload = 0;
+  std::vector<uint32_t> steps;  // how often each step between timestamps occurs
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;
   // Expected end of the stream in ms: the last timestamp plus one frame.
   uint32_t end_ms() const;
+  uint32_t step_ms() const;
 };
 
 class IndexBuilder;

@@ -100,10 +100,8 @@ void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
     if (plan.trailing.valid && packets_moved) b.note("stale index dropped");
   }
   uint64_t zero_run = in.size() - (s.zeros > s.last_end ? s.zeros : s.last_end);
-  if (!s.chunk_after && !plan.keep_trailer && zero_run > 0)
-    b.note("zero-filled tail");
-  else if (!plan.keep_trailer && tail > 0 && !cut_short)
-    b.note("junk after the packets");
+  if (!s.chunk_after && zero_run > kTrailer) b.note("zero-filled tail");
+  if (!s.chunk_after && !cut_short && s.zeros > s.last_end) b.note("junk after the packets");
   plan.removes_bytes =
       packets_moved || (!plan.keep_trailer && tail > 0) || (s.chunk_after && !plan.keep_trailing);
 }
