@@ -290,6 +290,22 @@ def read_only_case(ctx):
     return problems
 
 
+def in_use_case(ctx):
+    """Another program holding the file open: nothing may change under it."""
+    problems = []
+    cases = [("-f", damaged_av(ctx).data)] + ([("-i", ctx.clean["av_rv20_ac3"])] if ctx.index else [])
+    for args, data in cases:
+        folder = ctx.folder()
+        path = os.path.join(folder, NAME)
+        put(path, data, 0o644)
+        before = state(path)
+        with open(path, "rb"):
+            r = ctx.vok(args, NAME, cwd=folder)
+        problems += [f"{args} on a file held open: {p}" for p in error_problems(r, 5, NAME) + untouched(before, path)
+                     + leftovers(folder, [NAME])]
+    return problems
+
+
 def no_room_case(ctx):
     folder = ctx.folder()
     mnt = os.path.join(folder, "small")
@@ -379,6 +395,7 @@ def cases(ctx):
     yield "safety/permissions", permission_case
     yield "safety/read_only", read_only_case
     yield "safety/no_room", no_room_case
+    yield "safety/in_use", in_use_case
     for name, data in fixtures.refused(ctx.clean).items():
         yield f"refused/{name}", rejected_case, name, data, ["-f"], 4
     yield "bad/missing", missing_case
