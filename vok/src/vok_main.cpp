@@ -77,8 +77,11 @@ std::string joined(const std::vector<std::string>& parts) {
   return s;
 }
 
-std::string counts(const Scan& s) {
-  return "packets kept " + std::to_string(s.packets) + ", dropped " + std::to_string(s.dropped);
+// Packets lost inside a damaged region cannot be counted one by one; the
+// header's own count, where it claims more, says how many there were.
+std::string counts(const Headers& h, const Scan& s) {
+  uint64_t dropped = h.prop.num_packets > s.packets ? h.prop.num_packets - s.packets : s.dropped;
+  return "packets kept " + std::to_string(s.packets) + ", dropped " + std::to_string(dropped);
 }
 
 // The file, opened and its headers read; or an exit code saying why not.
@@ -130,8 +133,8 @@ int check(const Args& a, Reader& in, const Headers& h) {
   if (s.read_error) return fail(a.file, "read error: " + fileio::last_error(), kUnreadable);
   Plan plan = plan_repair(in, h, s);
   if (!plan.refused.empty()) return fail(a.file, "cannot repair safely: " + plan.refused, kRefused);
-  if (!plan.changes()) return printf("%s: sound; %s\n", a.file.c_str(), counts(s).c_str()), kOk;
-  printf("%s: needs repair: %s; %s\n", a.file.c_str(), joined(plan.found).c_str(), counts(s).c_str());
+  if (!plan.changes()) return printf("%s: sound; %s\n", a.file.c_str(), counts(h, s).c_str()), kOk;
+  printf("%s: needs repair: %s; %s\n", a.file.c_str(), joined(plan.found).c_str(), counts(h, s).c_str());
   return kNeedsRepair;
 }
 
@@ -159,7 +162,7 @@ int fix(const Args& a, Source& src, Reader& in) {
   Plan plan = plan_repair(in, src.h, s);
   if (!plan.refused.empty())
     return fail(a.file, "cannot repair safely: " + plan.refused + "; nothing changed", kRefused);
-  if (!plan.changes()) return printf("%s: sound; %s\n", a.file.c_str(), counts(s).c_str()), kOk;
+  if (!plan.changes()) return printf("%s: sound; %s\n", a.file.c_str(), counts(src.h, s).c_str()), kOk;
 
   fileio::File out;
   std::string temp, backup;
@@ -179,7 +182,7 @@ int fix(const Args& a, Source& src, Reader& in) {
     fileio::remove(temp);
     return fail(a.file, why + "; nothing changed", code);
   }
-  printf("%s: repaired: %s; %s%s\n", a.file.c_str(), joined(plan.found).c_str(), counts(s).c_str(),
+  printf("%s: repaired: %s; %s%s\n", a.file.c_str(), joined(plan.found).c_str(), counts(src.h, s).c_str(),
          backup.empty() ? "" : ("; backup " + backup).c_str());
   return kOk;
 }
