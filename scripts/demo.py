@@ -3,7 +3,8 @@
 
 Install from a folder with a space in its name, the right-click on a sample
 .rm file reaching the repair tool (a stand-in that records how it was
-started), a file dropped on the program, then removal with the removal
+started), then the same with the real vok.exe on a damaged file, checked on
+the Linux side; a file dropped on the program, then removal with the removal
 script. Texts are GBK on the Windows side and printed here as UTF-8.
 """
 import argparse
@@ -12,11 +13,13 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
-from winetest import Prefix  # noqa: E402
+import rmrepair  # noqa: E402
+from winetest import Prefix, pe_bits  # noqa: E402
 
 GBK = "gbk"
 TOOLS = b"C:\\My Tools\\"
 MOVIE = b"C:\\My Movies\\a b&c.rm"
+DAMAGED = "C:\\My Movies\\坏 文件.rm".encode(GBK)
 VERB = "RM文件修复".encode(GBK)
 COMMAND_KEY = b"RealPlayer.RM.6\\shell\\" + VERB + b"\\command"
 REMOVAL_SCRIPT = "删除RM文件右键菜单.bat".encode(GBK)
@@ -51,11 +54,24 @@ def show_tool_log(p):
         say("  vok started as: " + text(line))
 
 
+def show_checks(when, findings):
+    say("  checked on Linux, %s:" % when)
+    for label, ok, detail in findings:
+        say("    %-4s  %-24s %s" % ("pass" if ok else "fail", label, detail))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--exe", required=True)
     ap.add_argument("--helpers", required=True)
+    ap.add_argument("--vok", help="the real vok.exe of the same build (default: vok/vok.exe beside --exe)")
     args = ap.parse_args()
+    vok = args.vok or os.path.join(os.path.dirname(args.exe), "vok", "vok.exe")
+    if pe_bits(vok) != pe_bits(args.exe):
+        sys.exit("%s is not of the same build as %s" % (vok, args.exe))
+    # Each start of a 32-bit program may take a minute where it is emulated.
+    repair_timeout = 600 if pe_bits(vok) == 32 else 120
+    repaired = True
 
     p = Prefix(args.helpers)
     say("Starting a throwaway Wine prefix...")
@@ -72,6 +88,7 @@ def main():
 
         say()
         say('> double-click %svokxp.exe' % text(TOOLS))
+        say("  (beside it, as vok.exe, a stand-in that records how it is started)")
         show_run(p.run(b'"' + TOOLS + b'vokxp.exe"', cwd=TOOLS))
         show_registry(p)
         for name in (b"vok-xp.bat", REMOVAL_SCRIPT):
@@ -88,7 +105,28 @@ def main():
         os.remove(os.path.join(tools, "vok.log"))
 
         say()
-        say("> drop %s onto vokxp.exe" % text(MOVIE))
+        say("> right-click %s, choose %s, with the real vok.exe in %s" % (text(DAMAGED), text(VERB), text(TOOLS)))
+        shutil.copy(vok, os.path.join(tools, "vok.exe"))
+        damaged_unix = p.unix_path(DAMAGED)
+        size, damaged = rmrepair.make_damaged(damaged_unix)
+        say("  made by ffmpeg: %d s of RealVideo 2 and AC-3, %d bytes, no index;" % (rmrepair.SOURCE_SECONDS, size))
+        say("  then %s: %d bytes" % (rmrepair.DAMAGE, len(damaged)))
+        show_checks("before", rmrepair.inspect(damaged_unix))
+        # The verb's process shares the helper's console here, so that what
+        # vok prints can be shown; Explorer would give it a console window.
+        report, output = p.shell_console(VERB, DAMAGED, timeout=repair_timeout)
+        say("  shell: " + report)
+        say("  console:")
+        for line in output.split(b"\r\n"):
+            if line:
+                say("  | " + text(line))
+        after = rmrepair.check_repaired(damaged_unix, damaged)
+        show_checks("after", after)
+        repaired = all(ok for label, ok, detail in after)
+        p.install_recvok(tools)
+
+        say()
+        say("> drop %s onto vokxp.exe (the stand-in back as vok.exe)" % text(MOVIE))
         show_run(p.run(b'"' + TOOLS + b'vokxp.exe" "' + MOVIE + b'"', cwd=TOOLS))
         show_tool_log(p)
         os.remove(os.path.join(tools, "vok.log"))
@@ -104,6 +142,8 @@ def main():
         say("  vok started %d times" % len(p.vok_log(tools)))
     finally:
         p.stop()
+    if not repaired:
+        sys.exit("the real vok.exe did not repair the damaged file")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Every test: host unit tests (sanitizers, simulated platform), a bounded fuzz
-# run of the tokenizer, both Windows builds with their size and import checks,
-# and the end-to-end tests under Wine against the 64-bit and the real 32-bit
-# vokxp.exe. Installs what it needs first.
+# Every test: host unit tests of vokxp and vok (sanitizers), vok against
+# FFmpeg-made files damaged in each way, bounded fuzz runs of the tokenizer
+# and the RealMedia parser, both Windows builds with their size and import
+# checks, the 32-bit vok.exe on files past 2 GiB, and the end-to-end tests
+# under Wine against the 64-bit and the real 32-bit vokxp.exe, each with the
+# vok.exe of its build. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +14,10 @@ echo "== Host unit tests"
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host
+
+echo "== vok against FFmpeg's own files, damaged in each way"
+python3 vok/tests/integration/test_repair.py --vok build/host/vok/vok_asan --index
+python3 vok/tests/integration/large_file.py --vok build/host/vok/vok_asan
 
 echo "== Tokenizer fuzz run"
 cmake --preset fuzz >/dev/null
@@ -29,7 +35,12 @@ echo "== Windows builds"
 bash scripts/build.sh
 bash scripts/check-exe.sh build/windows/vokxp.exe
 
+echo "== The shipped 32-bit vok.exe on files past 2 GiB and 4 GiB, under Wine"
+python3 vok/tests/integration/large_file.py --vok build/windows/vok/vok.exe --wine
+
 echo "== Wine end-to-end, 64-bit build"
-python3 tests/wine/e2e.py --exe build/win64/vokxp.exe --helpers build/win64/tests/wine/helpers
-echo "== Wine end-to-end, the shipped 32-bit vokxp.exe"
-python3 tests/wine/e2e.py --exe build/windows/vokxp.exe --helpers build/win64/tests/wine/helpers
+python3 tests/wine/e2e.py --exe build/win64/vokxp.exe --vok build/win64/vok/vok.exe \
+  --helpers build/win64/tests/wine/helpers
+echo "== Wine end-to-end, the shipped 32-bit vokxp.exe and vok.exe"
+python3 tests/wine/e2e.py --exe build/windows/vokxp.exe --vok build/windows/vok/vok.exe \
+  --helpers build/win64/tests/wine/helpers

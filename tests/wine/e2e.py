@@ -5,9 +5,12 @@ The program runs in a throwaway prefix, started with exact command lines;
 the tests read back what it left: message boxes, exit codes, registry
 values and files, all as bytes. A stand-in for the repair tool records the
 command lines it is started with, so the shell verb, a drop on the program
-and the batch files can be followed to the end.
+and the batch files can be followed to the end. One case installs the real
+vok.exe of the same build instead and has it repair a damaged file through
+the verb.
 
-    e2e.py --exe build/windows/vokxp.exe --helpers build/win64/tests/wine/helpers [NAME...]
+    e2e.py --exe build/windows/vokxp.exe --helpers build/win64/tests/wine/helpers
+           [--vok build/windows/vok/vok.exe] [NAME...]
 """
 import argparse
 import os
@@ -17,6 +20,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rmrepair  # noqa: E402
 from winetest import Prefix, case, check, check_eq, main, pe_bits  # noqa: E402
 
 GBK = "gbk"
@@ -34,8 +38,12 @@ GBK_TOOLS = "C:\\影音 修复\\".encode(GBK)  # and one with GBK characters
 MOVIE = b"C:\\My Movies\\a b&c.rm"
 GBK_MOVIE = "C:\\My Movies\\电影 修复.rm".encode(GBK)
 
+REPAIR_TOOLS = b"C:\\Repair Kit\\"  # vokxp.exe with the real vok.exe
+DAMAGED = "C:\\Damaged Movies\\坏 文件.rm".encode(GBK)
+
 P = None        # the prefix
 EXE = None      # Unix path of the vokxp.exe under test
+VOK = None      # Unix path of the real vok.exe of the same build
 TIMEOUT = 120   # seconds for one run; a 32-bit one is far slower where emulated
 
 
@@ -203,6 +211,28 @@ def _():
         check_eq(P.reg(VERB_KEY)[VERB_KEY], None, "%r: verb key" % args)
 
 
+# -- the real repair tool --------------------------------------------------
+
+@case("the shell verb repairs and indexes a damaged file with the real vok.exe")
+def _():
+    folder = unix(REPAIR_TOOLS)
+    os.makedirs(folder)
+    shutil.copy(EXE, os.path.join(folder, "vokxp.exe"))
+    shutil.copy(VOK, os.path.join(folder, "vok.exe"))
+    check_eq(vokxp(REPAIR_TOOLS).exit, 0, "install")
+    movie = unix(DAMAGED)
+    os.makedirs(os.path.dirname(movie))
+    damaged = rmrepair.make_damaged(movie)[1]
+    # Structure, index and decoding: else passing them afterwards proves nothing.
+    check_eq([label for label, ok, detail in rmrepair.inspect(movie)[:3] if ok], [], "checks the damaged file passes")
+
+    check_eq(P.shell(VERB, DAMAGED, timeout=TIMEOUT), "exit 0", "shell verb: the batch ended with vok -i's code")
+    for label, ok, detail in rmrepair.check_repaired(movie, damaged):
+        check(ok, "%s: %s" % (label, detail))
+    name = os.path.basename(movie)
+    check_eq(sorted(os.listdir(os.path.dirname(movie))), [name, name + ".bak"], "files left in the folder")
+
+
 # -- failures ------------------------------------------------------------
 
 @case("a script whose emptying fails is still rewritten exactly")
@@ -316,6 +346,7 @@ def parse_args():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--exe", required=True, help="the vokxp.exe to test")
     ap.add_argument("--helpers", required=True, help="folder of the built Wine helpers")
+    ap.add_argument("--vok", help="the real vok.exe of the same build (default: vok/vok.exe beside --exe)")
     ap.add_argument("names", nargs="*", help="run only cases whose name contains one of these")
     return ap.parse_args()
 
@@ -323,6 +354,9 @@ def parse_args():
 if __name__ == "__main__":
     args = parse_args()
     EXE = os.path.abspath(args.exe)
+    VOK = os.path.abspath(args.vok or os.path.join(os.path.dirname(EXE), "vok", "vok.exe"))
+    if pe_bits(VOK) != pe_bits(EXE):
+        sys.exit("%s is not of the same build as %s" % (VOK, EXE))
     P = Prefix(args.helpers)
     if pe_bits(EXE) == 32:
         TIMEOUT = 600

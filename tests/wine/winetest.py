@@ -358,6 +358,25 @@ class Prefix:
             raise HelperError("shellverb: %s" % "; ".join(lines))
         return lines[0]
 
+    def shell_console(self, verb, file, timeout=60):
+        """Like shell(), but the started process shares a console with the
+        helper instead of getting one of its own, and what it and the
+        programs it runs write to standard output and error is kept.
+        Returns (report line, that output as bytes)."""
+        self._count += 1
+        name = "console-%d.txt" % self._count
+        win = ("C:\\%s\\out\\%s" % (HELPER_DIR, name)).encode("ascii")
+        rc, lines = self._helper("shellverb.exe", ["--timeout", str(int(timeout * 1000)), "--console", _hex(win),
+                                                   _hex(verb), _hex(file)], timeout + 120)
+        if rc != 0 or len(lines) != 1:
+            raise HelperError("shellverb: %s" % "; ".join(lines))
+        try:
+            with open(self.unix_path(win), "rb") as f:
+                output = f.read()
+        except FileNotFoundError:
+            output = b""
+        return lines[0], output
+
     def install_recvok(self, dir_unix, name="vok.exe"):
         """Copies the vok.exe stand-in into a folder; returns its Unix path."""
         dest = os.path.join(dir_unix, name)
