@@ -7,7 +7,8 @@ bits of an offset reads or writes the wrong place. A 4.5 GiB file cannot have
 correct 32-bit offsets and must be refused untouched.
 
   large_file.py --vok PATH            the Linux build
-  large_file.py --vok PATH --wine     a Windows build, run under Wine
+  large_file.py --vok PATH --wine     a Windows build, run under Wine in a
+                                      throwaway prefix
 """
 import argparse
 import os
@@ -45,10 +46,21 @@ def make_large(src, path):
     return data_at + PAD
 
 
+def wine_env(prefix):
+    """A fresh prefix, booted by the 64-bit loader, which also starts 32-bit
+    programs and avoids a slow emulated start of the 32-bit one first."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests", "wine"))
+    from winetest import _find_wine64
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d")
+    wine = _find_wine64()
+    subprocess.run([wine, "wineboot", "-i"], env=env, capture_output=True, check=True)
+    return [wine], env
+
+
 def vok(args, mode, path):
     target = "Z:" + path.replace("/", "\\") if args.wine else path
-    cmd = (["wine"] if args.wine else []) + [args.vok, mode, target]
-    r = subprocess.run(cmd, capture_output=True, env=dict(os.environ, WINEDEBUG="-all"))
+    r = subprocess.run(args.runner + [args.vok, mode, target], capture_output=True, env=args.env)
     return r.returncode, r.stdout.decode(errors="replace").strip(), r.stderr.decode(errors="replace").strip()
 
 
@@ -80,6 +92,7 @@ def main():
         failures += not ok
 
     with tempfile.TemporaryDirectory(dir=args.folder) as d:
+        args.runner, args.env = wine_env(os.path.join(d, "prefix")) if args.wine else ([], None)
         src_path = os.path.join(d, "src.rm")
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=128x96:rate=10", "-f",
                         "lavfi", "-i", "sine=f=440", "-t", "3", "-c:v", "rv10", "-c:a", "ac3", src_path],
@@ -113,6 +126,8 @@ def main():
             check(code == 4 and "4 GiB" in err, "past 4 GiB: %s refuses (%d: %s)" % (mode, code, err))
         after = os.stat(huge)
         check((before.st_size, before.st_mtime_ns) == (after.st_size, after.st_mtime_ns), "past 4 GiB: untouched")
+        if args.wine:
+            subprocess.run(["wineserver", "-k"], env=args.env, capture_output=True)
     return 1 if failures else 0
 
 
