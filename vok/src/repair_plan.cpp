@@ -41,9 +41,11 @@ void plan_durations(Builder& b, const Headers& h, const Scan& s, bool stats_chan
     if (!st.physical) continue;
     const StreamStats& ss = s.stats[i];
     uint32_t want = ss.end_ms();
-    if (want > want_all) want_all = want, max_ts_all = ss.max_ts;
-    uint32_t max_ts = ss.packets ? ss.max_ts : 0;
-    if (stats_changed || !duration_sound(st.duration, max_ts, want))
+    if (want > want_all) {
+      want_all = want;
+      max_ts_all = ss.max_ts;
+    }
+    if (stats_changed || !duration_sound(st.duration, ss.max_ts, want))
       b.set(st.chunk, field::kMdprDuration, st.duration, want, "wrong duration");
   }
   if (stats_changed || !duration_sound(h.prop.duration, max_ts_all, want_all))
