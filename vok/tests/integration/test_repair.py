@@ -8,6 +8,7 @@ and bad input, judged by FFmpeg's own tools and the structure walker.
 Prints one line per case, then a table of the repairs; exits 1 on any failure.
 """
 import argparse
+import fcntl
 import os
 import shutil
 import subprocess
@@ -291,7 +292,17 @@ def read_only_case(ctx):
 
 
 def in_use_case(ctx):
-    """Another program holding the file open: nothing may change under it."""
+    """Another program holding the file open: nothing may change under it.
+    Linux tells only through file leases; where the file system has none,
+    the tool cannot know."""
+    probe = os.path.join(ctx.folder(), "probe")
+    put(probe, b"x", 0o644)
+    with open(probe, "rb") as f:
+        try:
+            fcntl.fcntl(f, fcntl.F_SETLEASE, fcntl.F_WRLCK)
+            fcntl.fcntl(f, fcntl.F_SETLEASE, fcntl.F_UNLCK)
+        except OSError:
+            raise Skip("no file leases here")
     problems = []
     cases = [("-f", damaged_av(ctx).data)] + ([("-i", ctx.clean["av_rv20_ac3"])] if ctx.index else [])
     for args, data in cases:
