@@ -40,9 +40,17 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
                      const IndexBuilder& index) {
   IndexPlan plan;
   if (!repair.refused.empty()) return plan.refused = repair.refused, plan;
-  if (repair.changes()) return plan.refused = "the file needs repair first (vok -f)", plan;
-  if (s.chunk_after && repair.trailing.chunks != repair.trailing.index_chunks)
+  if (repair.changes() && !repair.index_only) return plan.refused = "the file needs repair first (vok -f)", plan;
+  if (s.chunk_after && repair.trailing.others)
     return plan.refused = "chunks other than an index follow the packets", plan;
+  if (repair.index_kept && !repair.changes()) {
+    // The writer's own index checks out: it stays, whatever its density.
+    plan.chunk_count = repair.trailing.index.size();
+    for (const IndexChunk& c : repair.trailing.index) plan.record_count += c.records;
+    return plan;
+  }
+  plan.chunk_count = index.chunk_count();
+  plan.record_count = index.record_count();
   plan.at = s.last_end;
   plan.chunks = index.chunks(plan.at);
   uint32_t index_at = plan.chunks.empty() ? 0 : uint32_t(plan.at);

@@ -15,6 +15,7 @@ struct IndexPlan {
   std::vector<Patch> unlink;  // first: the header stops pointing at any index
   std::vector<Patch> link;    // last: the header points at the new one
   bool changes = false;
+  size_t chunk_count = 0, record_count = 0;  // of the index the file ends up with
   std::string refused;
 };
 

@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t kTsWindowMs = 60000;  // largest plausible jump within a stream
 constexpr uint64_t kTrailer = 8;  // zeros some writers put after the last packet
+constexpr size_t kPeek = 32;      // a packet header and the start of its payload
 
 enum class Verdict { Bad, Good, Truncated };
 enum class Chunk { None, Data, Other };
@@ -75,7 +76,7 @@ Chunk Scanner::chunk_at(uint64_t q) {
 Verdict Scanner::check(uint64_t q, bool history, Packet& p) {
   uint64_t avail = end_ - q;
   if (q >= end_ || avail < 12) return Verdict::Bad;
-  size_t n = avail < 16 ? size_t(avail) : 16;
+  size_t n = avail < kPeek ? size_t(avail) : kPeek;
   const uint8_t* b = in_.at(q, n);
   if (!b) return Verdict::Bad;
   uint16_t version = be::u16(b);
@@ -96,8 +97,11 @@ Verdict Scanner::check(uint64_t q, bool history, Packet& p) {
   // A RealVideo payload opens with a sub-header: type in the top two bits,
   // then (unless several whole frames share the packet) a slice number.
   p.frame_start = true;
-  if (h_.streams[size_t(p.stream)].video && p.length >= p.header + 2 && n >= size_t(p.header) + 2u)
-    p.frame_start = (b[p.header] >> 6) == 3 || (b[p.header + 1] & 0x7F) == 1;
+  const Stream& stream = h_.streams[size_t(p.stream)];
+  size_t payload = p.length - p.header, seen = n - p.header < payload ? n - p.header : payload;
+  p.span = stream.codec.packet_ms(b + p.header, seen, payload);
+  VideoSlice slice;
+  if (stream.video && read_video_slice(b + p.header, seen, payload, slice)) p.frame_start = slice.frame_start;
   uint64_t e = q + p.length;
   if (e > end_) return Verdict::Truncated;
   // A packet reaching into a zero-filled tail was cut short by it, unless
@@ -148,7 +152,8 @@ void Scanner::accept(const Packet& p) {
   }
   st.bucket_bytes += payload;
   st.last_ts = p.ts;
-  if (p.ts > st.max_ts) st.max_ts = p.ts;
+  if (p.ts >= st.max_ts) st.max_ts = p.ts, st.span_at_max = p.span;
+  if ((p.flags & 2) && p.frame_start && (!st.keyed || p.ts > st.max_key_ts)) st.max_key_ts = p.ts, st.keyed = true;
   if (payload > st.max_payload) st.max_payload = payload;
   ++st.packets;
   st.payload += payload;
@@ -216,9 +221,19 @@ uint32_t StreamStats::step_ms() const {
   return 0;
 }
 
-uint32_t StreamStats::end_ms() const {
+uint32_t StreamStats::unit_ms(const Codec& c) const {
+  if (uint32_t ms = c.frame_ms()) return ms;
+  if (uint32_t ms = c.block_ms()) return ms;
+  if (span_at_max) return span_at_max;
+  return step_ms();
+}
+
+uint32_t StreamStats::end_ms(const Codec& c) const {
   if (packets == 0) return 0;
-  uint64_t e = uint64_t(max_ts) + step_ms();
+  // An interleaving block is stamped where it starts, on its flagged packet.
+  uint64_t from = c.interleaved() && keyed && max_key_ts < max_ts ? max_key_ts : max_ts;
+  uint64_t e = from + unit_ms(c);
+  if (e < max_ts) e = max_ts;
   return e > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(e);
 }
 

@@ -15,6 +15,7 @@ struct Packet {
   uint32_t ts = 0;
   uint8_t flags = 0;
   bool frame_start = true;  // false for a RealVideo slice after the first
+  uint32_t span = 0;        // the time its payload covers, where the codec says
 };
 
 struct Range {
@@ -22,14 +23,20 @@ struct Range {
 };
 
 struct StreamStats {
-  static constexpr uint32_t kSteps = 1001;  // steps longer than a second are gaps
+  static constexpr uint32_t kSteps = 10001;  // steps longer than 10 s are gaps
   uint64_t packets = 0, payload = 0;
   std::vector<uint32_t> steps;  // how often each step between timestamps occurs
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
+  uint32_t max_key_ts = 0;      // the latest keyframe, or flagged audio packet (a block's start)
+  bool keyed = false;
+  uint32_t span_at_max = 0;     // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;
-  // Expected end of the stream in ms: the last timestamp plus one frame.
-  uint32_t end_ms() const;
+  // The time one unit of the stream covers: a video frame, an interleaving
+  // block, its last packet; else the usual step between its timestamps.
+  uint32_t unit_ms(const Codec& c) const;
+  // Where the stream ends, in ms: after its last frame or block.
+  uint32_t end_ms(const Codec& c) const;
   uint32_t step_ms() const;
 };
 

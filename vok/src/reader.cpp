@@ -1,5 +1,7 @@
 #include "reader.h"
 
+#include <cstring>
+
 namespace {
 constexpr size_t kWindow = 4 << 20;
 }
@@ -22,4 +24,15 @@ const uint8_t* Reader::at(uint64_t offset, size_t n) {
   buf_off_ = offset;
   buf_len_ = got;
   return buf_.data();
+}
+
+bool Reader::peek(uint64_t offset, void* dst, size_t n) {
+  if (offset > size_ || n > size_ - offset) return false;
+  if (mem_ || (offset >= buf_off_ && offset + n <= buf_off_ + buf_len_)) {
+    memcpy(dst, mem_ ? mem_ + offset : buf_.data() + (offset - buf_off_), n);
+    return true;
+  }
+  size_t got = 0;
+  if (!fileio::read_at(*file_, offset, dst, n, got) || got < n) return failed_ = true, false;
+  return true;
 }

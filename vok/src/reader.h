@@ -16,6 +16,9 @@ class Reader {
   // Pointer to bytes [offset, offset + n), or null when they run past the end
   // or cannot be read. Valid until the next call. n is at most kMaxSpan.
   const uint8_t* at(uint64_t offset, size_t n);
+  // Copies n bytes at offset into dst without moving the window, for small
+  // reads scattered over the file. False when they are not all there.
+  bool peek(uint64_t offset, void* dst, size_t n);
   bool failed() const { return failed_; }
 
   static constexpr size_t kMaxSpan = 1 << 18;

@@ -15,41 +15,45 @@ uint32_t bit_rate(uint64_t bytes, uint32_t ms) { return ms ? clamp32(bytes * 800
 
 struct Builder {
   Plan& plan;
-  void set(uint64_t chunk, uint32_t field, uint32_t have, uint32_t want, const char* why = nullptr) {
+  void set(uint64_t chunk, uint32_t field, uint32_t have, uint32_t want, const char* why = nullptr,
+           bool index = false) {
     if (have == want) return;
     plan.patches.push_back({chunk + field, 4, want});
-    if (why) note(why);
+    if (why) note(why, index);
+    if (!index) plan.index_only = false;
   }
-  void note(const std::string& why) {
+  // `index`: something -i mends on its own when it writes a new index.
+  void note(const std::string& why, bool index = false) {
+    if (!index) plan.index_only = false;
     for (const std::string& f : plan.found)
       if (f == why) return;
     plan.found.push_back(why);
   }
 };
 
-// A stored duration is sound from the last timestamp to one frame past the
-// expected end: writers differ by about a frame.
-bool duration_sound(uint32_t have, uint32_t max_ts, uint32_t want) {
-  uint32_t frame = want - max_ts;
-  return have >= max_ts && uint64_t(have) <= uint64_t(want) + frame;
+// A stored duration is left as its writer made it unless the packets prove
+// it wrong: shorter than the last timestamp, or well past the stream's end.
+// Writers differ by about a frame or a block, and some stop at the last
+// timestamp.
+bool duration_sound(uint32_t have, uint32_t max_ts, uint32_t end, uint32_t unit) {
+  uint64_t slack = 2ull * unit > 1000 ? 2ull * unit : 1000;
+  return have >= max_ts && uint64_t(have) <= uint64_t(end) + slack;
 }
 
 void plan_durations(Builder& b, const Headers& h, const Scan& s, bool stats_changed) {
-  uint32_t want_all = 0, max_ts_all = 0;
+  uint32_t end_all = 0, max_ts_all = 0, unit_all = 0;
   for (size_t i = 0; i < h.streams.size(); ++i) {
     const Stream& st = h.streams[i];
     if (!st.physical) continue;
     const StreamStats& ss = s.stats[i];
-    uint32_t want = ss.end_ms();
-    if (want > want_all) {
-      want_all = want;
-      max_ts_all = ss.max_ts;
-    }
-    if (stats_changed || !duration_sound(st.duration, ss.max_ts, want))
-      b.set(st.chunk, field::kMdprDuration, st.duration, want, "wrong duration");
+    uint32_t end = ss.end_ms(st.codec), unit = ss.unit_ms(st.codec);
+    if (end > end_all) end_all = end, unit_all = unit;
+    if (ss.packets && ss.max_ts > max_ts_all) max_ts_all = ss.max_ts;
+    if (stats_changed || !duration_sound(st.duration, ss.max_ts, end, unit))
+      b.set(st.chunk, field::kMdprDuration, st.duration, end, "wrong duration");
   }
-  if (stats_changed || !duration_sound(h.prop.duration, max_ts_all, want_all))
-    b.set(h.prop.chunk, field::kPropDuration, h.prop.duration, want_all, "wrong duration");
+  if (stats_changed || !duration_sound(h.prop.duration, max_ts_all, end_all, unit_all))
+    b.set(h.prop.chunk, field::kPropDuration, h.prop.duration, end_all, "wrong duration");
 }
 
 void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
@@ -59,7 +63,7 @@ void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
     const Stream& st = h.streams[i];
     if (!st.physical) continue;
     const StreamStats& ss = s.stats[i];
-    uint32_t ms = ss.end_ms();
+    uint32_t ms = ss.end_ms(st.codec);
     uint32_t avg_rate = bit_rate(ss.payload, ms);
     uint32_t max_rate_s = clamp32(ss.max_bucket_bytes * 8);
     if (max_rate_s < avg_rate) max_rate_s = avg_rate;
@@ -95,39 +99,27 @@ void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
   uint64_t tail = (s.chunk_after ? s.end : in.size()) - s.last_end;
   plan.keep_trailer = !s.chunk_after && tail == kTrailer && s.zeros <= s.last_end &&
                       h.data_size == field::kDataHeaderSize + s.packet_bytes + 18 && !packets_moved;
+  bool index_dropped = false;
   if (s.chunk_after) {
-    plan.trailing = read_trailing(in, s.end);
-    if (!plan.trailing.valid) b.note("damaged chunks after the packets");
-    plan.keep_trailing = plan.trailing.valid && !packets_moved && tail == 0;
-    if (plan.trailing.valid && packets_moved) b.note("stale index dropped");
+    TrailingChunks& t = plan.trailing;
+    t = read_trailing(in, s.end);
+    if (!t.valid) b.note("damaged chunks after the packets");
+    bool index_ok = t.index.empty() || index_matches(in, h, s, t);
+    plan.keep_trailing = t.valid && !packets_moved && tail == 0 && index_ok;
+    plan.index_kept = plan.keep_trailing && !t.index.empty();
+    if (t.valid && !t.index.empty() && packets_moved) b.note("stale index dropped");
+    if (t.valid && !index_ok && !packets_moved) b.note("index does not match the packets", true);
+    index_dropped = t.valid && !index_ok;
   }
   uint64_t zero_run = in.size() - (s.zeros > s.last_end ? s.zeros : s.last_end);
   if (!s.chunk_after && zero_run > kTrailer) b.note("zero-filled tail");
   if (!s.chunk_after && !cut_short && s.zeros > s.last_end) b.note("junk after the packets");
-  plan.removes_bytes =
-      packets_moved || (!plan.keep_trailer && tail > 0) || (s.chunk_after && !plan.keep_trailing);
+  plan.removes_bytes = packets_moved || (!plan.keep_trailer && tail > 0) ||
+                       (s.chunk_after && !plan.keep_trailing) || index_dropped;
+  if (packets_moved || (!plan.keep_trailer && tail > 0 && !index_dropped)) plan.index_only = false;
 }
 
 }  // namespace
-
-Trailing read_trailing(Reader& in, uint64_t from) {
-  Trailing t;
-  for (uint64_t off = from; off < in.size();) {
-    const uint8_t* p = in.at(off, 20);
-    if (!p) p = in.at(off, 10);
-    if (!p) return t;
-    uint32_t size = be::u32(p + 4);
-    if (size < 10 || size > in.size() - off) return t;
-    if (be::tag_is(p, "INDX")) {
-      if (size < 20 || be::u16(p + 8) != 0 || size != 20 + 14 * uint64_t(be::u32(p + 10))) return t;
-      if (t.index_chunks++ == 0) t.first_index = off;
-    }
-    ++t.chunks;
-    off += size;
-  }
-  t.valid = true;
-  return t;
-}
 
 Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
   Plan plan;
@@ -144,8 +136,8 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
     b.note(h.prop.num_packets == 0 ? "unfinalised header" : "wrong packet count");
   b.set(h.prop.chunk, field::kPropNumPackets, h.prop.num_packets, uint32_t(s.packets));
   b.set(h.prop.chunk, field::kPropDataOffset, h.prop.data_offset, uint32_t(h.data), "wrong data_offset");
-  uint32_t index_at = plan.keep_trailing ? uint32_t(plan.trailing.first_index) : 0;
-  b.set(h.prop.chunk, field::kPropIndexOffset, h.prop.index_offset, index_at, "wrong index_offset");
+  uint32_t index_at = plan.index_kept ? uint32_t(plan.trailing.index[0].offset) : 0;
+  b.set(h.prop.chunk, field::kPropIndexOffset, h.prop.index_offset, index_at, "wrong index_offset", true);
   if (h.prop.flags & field::kPropFlagLive) {
     plan.patches.push_back(
         {h.prop.chunk + field::kPropFlags, 2, uint32_t(h.prop.flags & ~field::kPropFlagLive)});
@@ -158,11 +150,13 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
   plan.data_size = plan.keep_trailer ? h.data_size : clamp32(field::kDataHeaderSize + s.packet_bytes);
   plan.data_changed =
       plan.data_size != h.data_size || plan.data_packets != h.data_num_packets || h.data_next != 0;
-  if (plan.data_changed && !plan.removes_bytes) b.note("wrong DATA header");
+  // DATA's size alone is set right by -i too.
+  bool size_only = plan.data_packets == h.data_num_packets && h.data_next == 0;
+  if (plan.data_changed && !plan.removes_bytes) b.note("wrong DATA header", size_only);
 
   if (plan.changes()) {
     uint32_t chunks = h.header_chunks + 1 + (plan.keep_trailing ? plan.trailing.chunks : 0);
-    b.set(0, field::kRmfNumHeaders, h.num_headers, chunks);
+    b.set(0, field::kRmfNumHeaders, h.num_headers, chunks, nullptr, true);
   }
   plan.output_size = h.data + field::kDataHeaderSize + s.packet_bytes + (plan.keep_trailer ? kTrailer : 0) +
                      (plan.keep_trailing ? in.size() - s.end : 0);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "index_check.h"
 #include "packet_scan.h"
 #include "rm_headers.h"
 
@@ -12,12 +13,6 @@ struct Patch {
   uint64_t offset = 0;
   uint8_t width = 4;  // 2 or 4 bytes
   uint32_t value = 0;
-};
-
-struct Trailing {
-  bool valid = false;  // chunks after the packets tile the file to its end
-  uint64_t first_index = 0;
-  uint32_t chunks = 0, index_chunks = 0;
 };
 
 struct Plan {
@@ -28,12 +23,13 @@ struct Plan {
   bool removes_bytes = false;  // some bytes of the original are left out: back it up
   bool keep_trailer = false;   // a writer's 8 zero bytes after the last packet stay
   bool keep_trailing = false;  // the chunks after the packets stay as they are
+  bool index_kept = false;     // among them an index that checks out
+  bool index_only = true;      // every change is one that -i makes itself
   uint64_t output_size = 0;
   std::string refused;  // not empty: cannot be repaired safely
-  Trailing trailing;
+  TrailingChunks trailing;
 
   bool changes() const { return removes_bytes || data_changed || !patches.empty(); }
 };
 
 Plan plan_repair(Reader& in, const Headers& h, const Scan& s);
-Trailing read_trailing(Reader& in, uint64_t from);

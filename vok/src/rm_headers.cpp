@@ -34,9 +34,9 @@ bool read_mdpr(Reader& in, uint64_t off, uint32_t size, Stream& s, std::string& 
   uint32_t ts_len = be::u32(p + pos);
   pos += 4;
   if (ts_len > avail - pos) return false;
-  bool vido = ts_len >= 8 && be::tag_is(p + pos + 4, "VIDO");
   s.physical = !starts_with(mime, "logical-");
-  s.video = s.physical && (vido || starts_with(mime, "video/"));
+  if (s.physical) read_codec(p + pos, ts_len, s.codec);
+  s.video = s.physical && (s.codec.kind == CodecKind::Video || starts_with(mime, "video/"));
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "codec.h"
 #include "reader.h"
 
 // Field offsets from the start of their chunk.
@@ -24,6 +25,7 @@ struct Stream {
   uint16_t number = 0;
   bool physical = false;  // logical streams never carry packets
   bool video = false;
+  Codec codec;
   uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet = 0, avg_packet = 0, duration = 0;
 };
 

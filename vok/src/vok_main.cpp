@@ -195,8 +195,8 @@ int index(const Args& a, Source& src, Reader& in) {
   IndexPlan plan = plan_index(in, src.h, s, repair, builder);
   if (!plan.refused.empty())
     return fail(a.file, "cannot index: " + plan.refused + "; nothing changed", kRefused);
-  std::string what = std::to_string(builder.chunk_count()) + " index chunks, " +
-                     std::to_string(builder.record_count()) + " records";
+  std::string what = std::to_string(plan.chunk_count) + " index chunks, " +
+                     std::to_string(plan.record_count) + " records";
   if (!plan.changes) return printf("%s: index already right: %s\n", a.file.c_str(), what.c_str()), kOk;
   if (!apply_index(src.f, plan))
     return fail(a.file, "write failed: " + fileio::last_error() + "; the file plays but may have no index",

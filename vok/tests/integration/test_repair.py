@@ -26,6 +26,8 @@ from judge import Scratch, judge  # noqa: E402
 from vokrun import Vok, listing, put, read, state, untouched  # noqa: E402
 
 NAME = "movie.rm"
+# Files written by real producers, kept beside the project (never copied into it).
+REALDATA = os.environ.get("VOK_REALDATA") or os.path.join(HERE, "..", "..", "..", "..", "shared", "realdata")
 
 
 class Skip(Exception):
@@ -194,6 +196,32 @@ def only_index_added(old, new):
     stray = [c for c in m_new.chunks if c.offset >= end and c.tag != b"INDX"]
     if stray:
         problems.append(f"-i added {stray[0].tag!r} at {stray[0].offset}, not only INDX")
+    return problems
+
+
+# --- files from real producers ------------------------------------------------
+
+def real_files():
+    if not os.path.isdir(REALDATA):
+        return []
+    return sorted(n for n in os.listdir(REALDATA) if n.lower().endswith((".rm", ".rmvb")))
+
+
+def real_case(ctx, name):
+    """A sound file from a real producer goes through --check, -f and -i
+    exactly as it came in: same bytes, same mtime, nothing beside it."""
+    folder = ctx.folder()
+    path = os.path.join(folder, name)
+    put(path, read(os.path.join(REALDATA, name)))
+    before = state(path)
+    problems = []
+    for args, code, word in ((["--check"], 0, "sound"), (["-f"], 0, "sound"),
+                             (["-i"], 0, "index already right")):
+        r = ctx.vok(*args, name, cwd=folder)
+        where = " ".join(args)
+        if r.code != code or not r.out.startswith(f"{name}: {word}"):
+            problems.append(f"{where}: want exit {code} and '{word}': {r}")
+        problems += [f"{where}: {p}" for p in untouched(before, path) + leftovers(folder, [name])]
     return problems
 
 
@@ -401,6 +429,11 @@ def cases(ctx):
         yield f"fresh/{kind}", fresh_case, kind
     for fx in ctx.damaged:
         yield f"repair/{fx.name}", repair_case, fx
+    names = real_files()
+    if not names:
+        print(f"SKIP real/*: no files from real producers in {REALDATA}")
+    for name in names:
+        yield f"real/{name}", real_case, name
     yield "safety/option_orders", option_order_case
     yield "safety/backup_chain", backup_chain_case
     yield "safety/permissions", permission_case

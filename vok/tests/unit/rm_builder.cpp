@@ -7,6 +7,8 @@ void put(std::vector<uint8_t>& b, uint64_t v, int bytes) {
 }
 void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); }
 
+void put_bytes(std::vector<uint8_t>& b, const std::vector<uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
+
 void mdpr(BuiltFile& f, uint16_t number, const std::string& mime, bool video) {
   std::vector<uint8_t>& b = f.bytes;
   uint64_t at = b.size();
@@ -100,4 +102,133 @@ BuiltFile build_rm(const BuildOptions& o) {
   put32(b, f.mdpr[0] + 36, uint32_t(video * 40));
   put32(b, f.mdpr[1] + 36, uint32_t(audio * 32));
   return f;
+}
+
+BuiltFile build_custom(const std::vector<CustomStream>& streams, const std::vector<CustomPacket>& packets,
+                       const std::vector<uint32_t>& stream_ms) {
+  BuiltFile f;
+  std::vector<uint8_t>& b = f.bytes;
+  tag(b, ".RMF");
+  put(b, 18, 4);
+  put(b, 0, 2);
+  put(b, 0, 4);
+  put(b, 3 + streams.size(), 4);
+  f.prop = b.size();
+  tag(b, "PROP");
+  put(b, 50, 4);
+  put(b, 0, 2);
+  for (int i = 0; i < 9; ++i) put(b, 0, 4);
+  put(b, streams.size(), 2);
+  put(b, 9, 2);
+  uint32_t longest = 0;
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const CustomStream& s = streams[i];
+    uint64_t at = b.size();
+    tag(b, "MDPR");
+    put(b, 0, 4);
+    put(b, 0, 2);
+    put(b, s.number, 2);
+    for (int k = 0; k < 6; ++k) put(b, 1000, 4);
+    put(b, stream_ms[i], 4);
+    if (stream_ms[i] > longest) longest = stream_ms[i];
+    put(b, 6, 1);
+    tag(b, "Stre");
+    put(b, 0x616d, 2);
+    put(b, s.mime.size(), 1);
+    b.insert(b.end(), s.mime.begin(), s.mime.end());
+    put(b, s.codec.size(), 4);
+    put_bytes(b, s.codec);
+    put32(b, at + 4, uint32_t(b.size() - at));
+    if (i < 2) f.mdpr[i] = at;
+  }
+  f.data = b.size();
+  tag(b, "DATA");
+  put(b, 0, 4);
+  put(b, 0, 2);
+  put(b, packets.size(), 4);
+  put(b, 0, 4);
+  for (const CustomPacket& p : packets) {
+    uint16_t length = uint16_t(12 + p.payload.size());
+    f.packets.push_back({b.size(), length, p.stream, p.ts, p.flags});
+    put(b, 0, 2);
+    put(b, length, 2);
+    put(b, p.stream, 2);
+    put(b, p.ts, 4);
+    put(b, 0, 1);
+    put(b, p.flags, 1);
+    put_bytes(b, p.payload);
+  }
+  put32(b, f.data + 4, uint32_t(b.size() - f.data));
+  put32(b, f.prop + 26, uint32_t(packets.size()));
+  put32(b, f.prop + 30, longest);
+  put32(b, f.prop + 42, uint32_t(f.data));
+  return f;
+}
+
+Bytes ra5_header(const Ra5& r) {
+  Bytes b;
+  tag(b, ".ra\xFD");
+  put(b, 5, 2);
+  put(b, 0, 2);
+  tag(b, ".ra5");
+  put(b, 0x660561C7, 4);  // what RealProducer 8.5 leaves in the data size
+  put(b, 5, 2);
+  put(b, 70, 4);
+  put(b, r.flavor, 2);
+  put(b, r.coded_frame_size, 4);
+  put(b, 0x000AD8EC, 4);
+  put(b, r.bytes_per_minute, 4);
+  put(b, 0, 4);
+  put(b, r.sub_packet_h, 2);
+  put(b, r.frame_size, 2);
+  put(b, r.sub_packet_size, 2);
+  put(b, 0, 2);
+  put(b, 0, 2);
+  put(b, r.sample_rate, 2);
+  put(b, 0, 2);
+  put(b, r.sample_rate, 2);
+  put(b, 16, 4);
+  put(b, r.channels, 2);
+  tag(b, r.interleaver);
+  tag(b, r.fourcc);
+  put(b, 0x0107, 2);
+  put(b, 0, 2);
+  put(b, r.extradata.size(), 4);
+  put_bytes(b, r.extradata);
+  return b;
+}
+
+Bytes vido_header(const char* fourcc, uint32_t fps) {
+  Bytes b;
+  put(b, 34, 4);
+  tag(b, "VIDO");
+  tag(b, fourcc);
+  put(b, 320, 2);
+  put(b, 240, 2);
+  put(b, 12, 2);
+  put(b, 0, 4);
+  put(b, fps, 4);
+  put(b, 0x00000008, 4);
+  put(b, 0x40000000, 4);  // RealVideo 4 in the codec's own version word
+  return b;
+}
+
+Bytes rv_payload(uint8_t type, uint8_t seq, uint32_t frame_len, uint32_t pos, size_t n) {
+  Bytes b;
+  put(b, uint64_t(type) << 6 | 1, 1);
+  if (type != 3) put(b, seq, 1);
+  if (type != 1) {
+    for (uint32_t v : {frame_len, pos}) {
+      if (v < 0x4000)
+        put(b, 0x4000 | v, 2);
+      else
+        put(b, v, 4);
+    }
+    put(b, 0, 1);
+  }
+  for (uint32_t seed = frame_len + pos; b.size() < n;) {
+    seed = seed * 1103515245 + 12345;
+    b.push_back(uint8_t(seed >> 16));
+  }
+  return b;
 }

@@ -30,5 +30,40 @@ struct BuildOptions {
 
 BuiltFile build_rm(const BuildOptions& o = BuildOptions());
 
+// Files of any codec, packet by packet.
+using Bytes = std::vector<uint8_t>;
+struct CustomStream {
+  uint16_t number;
+  std::string mime;
+  Bytes codec;  // type-specific data
+};
+struct CustomPacket {
+  uint16_t stream;
+  uint32_t ts;
+  uint8_t flags;
+  Bytes payload;
+};
+// Finalised: counts, sizes and durations as a careful writer leaves them,
+// durations `stream_ms` per stream in order.
+BuiltFile build_custom(const std::vector<CustomStream>& streams, const std::vector<CustomPacket>& packets,
+                       const std::vector<uint32_t>& stream_ms);
+
+// A version 5 .ra header laid out as RealProducer writes it; the defaults
+// are those of a 44.1 kHz mono cook stream with genr interleaving.
+struct Ra5 {
+  uint16_t flavor = 16;
+  uint32_t coded_frame_size = 651, bytes_per_minute = 240311;
+  uint16_t sub_packet_h = 14, frame_size = 651, sub_packet_size = 93;
+  uint16_t sample_rate = 44100, channels = 1;
+  const char* interleaver = "genr";
+  const char* fourcc = "cook";
+  Bytes extradata = {0x01, 0x00, 0x00, 0x02, 0x04, 0x00, 0x00, 0x2F};
+};
+Bytes ra5_header(const Ra5& r = Ra5());
+// A VIDO header: codec and frames per second (16.16).
+Bytes vido_header(const char* fourcc, uint32_t fps);
+// A RealVideo payload of n bytes opening with a sub-header.
+Bytes rv_payload(uint8_t type, uint8_t seq, uint32_t frame_len, uint32_t pos, size_t n);
+
 uint32_t get32(const std::vector<uint8_t>& b, uint64_t at);
 void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v);

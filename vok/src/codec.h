@@ -1,0 +1,56 @@
+// What a stream's codec data (the type-specific bytes of its MDPR) says about
+// its packets: what kind of stream it is, what a sound packet looks like, and
+// how much time one packet, frame or interleaving block covers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum class CodecKind : uint8_t { Unknown, Video, Audio, Logical };
+
+struct Codec {
+  CodecKind kind = CodecKind::Unknown;
+  uint32_t fourcc = 0;  // RV40, cook, dnet, raac, ... (big-endian ASCII)
+  uint32_t fps = 0;     // video: frames per second, 16.16 fixed point
+
+  // Audio: the .ra header (versions 3, 4 and 5).
+  uint16_t ra_version = 0;
+  uint32_t interleaver = 0;  // genr, sipr, Int4, Int0, vbrs, vbrf
+  uint16_t flavor = 0;
+  uint32_t coded_frame_size = 0, bytes_per_minute = 0;
+  uint16_t sub_packet_h = 0, frame_size = 0, sub_packet_size = 0;
+  uint16_t sample_rate = 0, channels = 0;
+
+  // Packets of an interleaved stream carry one timestamp per block of
+  // sub_packet_h packets; only the first of a block is flagged.
+  bool interleaved() const;
+  // The payload every packet of the stream has, or 0 where it varies.
+  uint32_t fixed_payload() const;
+  // One video frame, or one interleaving block, in ms; 0 when unknown.
+  uint32_t frame_ms() const;
+  uint32_t block_ms() const;
+  // The time a payload of n bytes covers, in ms, where the codec says so
+  // (AAC frames, constant-rate audio); 0 when unknown. `head` holds its
+  // first head_len bytes.
+  uint32_t packet_ms(const uint8_t* head, size_t head_len, size_t n) const;
+  // False when a payload cannot belong to this stream: a RealVideo
+  // sub-header that does not parse, an audio packet of the wrong size or
+  // layout.
+  bool payload_fits(const uint8_t* payload, size_t n) const;
+};
+
+// Reads type-specific data; false when it is not what its tag says (then
+// `c` says as much as could be read).
+bool read_codec(const uint8_t* data, size_t n, Codec& c);
+
+// The RealVideo sub-header at the start of a video payload.
+struct VideoSlice {
+  uint8_t type = 0;        // 0 partial, 1 whole frame, 2 last partial, 3 frames packed
+  bool frame_start = true;  // the first slice of a frame
+};
+// `head` holds the first head_len bytes of a payload of n bytes.
+bool read_video_slice(const uint8_t* head, size_t head_len, size_t n, VideoSlice& s);
+
+constexpr uint32_t fourcc(const char (&s)[5]) {
+  return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |
+         uint8_t(s[3]);
+}
