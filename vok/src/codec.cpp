@@ -166,23 +166,24 @@ uint32_t Codec::packet_ms(const uint8_t* head, size_t head_len, size_t n) const 
   return bytes_per_minute ? ms_div(uint64_t(n) * 60000, bytes_per_minute) : 0;
 }
 
-bool Codec::payload_fits(const uint8_t* p, size_t n) const {
+bool Codec::payload_fits(const uint8_t* p, size_t head_len, size_t n) const {
   if (kind == CodecKind::Video) {
     VideoSlice s;
-    return read_video_slice(p, n, n, s);
+    return read_video_slice(p, head_len, n, s);
   }
   if (kind != CodecKind::Audio) return true;
   if (uint32_t fixed = fixed_payload()) return n == fixed;
   if (interleaver == kVbrs || interleaver == kVbrf) {
     // AAC: the access units' lengths follow their count and must fit.
-    if (n < 2) return false;
+    if (head_len < 2) return n >= 2;
     size_t units = (be::u16(p) & 0xF0) >> 4, at = 2 + 2 * units;
     if (units == 0 || at > n) return false;
+    if (at > head_len) return true;  // more lengths than were read
     uint64_t sum = 0;
     for (size_t i = 0; i < units; ++i) sum += be::u16(p + 2 + 2 * i);
     return sum > 0 && sum <= n - at;
   }
   // AC-3 frames open with their sync word, stored byte-swapped.
-  if (fourcc == kDnet) return n >= 2 && ((p[0] == 0x77 && p[1] == 0x0B) || (p[0] == 0x0B && p[1] == 0x77));
+  if (fourcc == kDnet && head_len >= 2) return (p[0] == 0x77 && p[1] == 0x0B) || (p[0] == 0x0B && p[1] == 0x77);
   return true;
 }

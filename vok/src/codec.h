@@ -32,10 +32,10 @@ struct Codec {
   // (AAC frames, constant-rate audio); 0 when unknown. `head` holds its
   // first head_len bytes.
   uint32_t packet_ms(const uint8_t* head, size_t head_len, size_t n) const;
-  // False when a payload cannot belong to this stream: a RealVideo
-  // sub-header that does not parse, an audio packet of the wrong size or
-  // layout.
-  bool payload_fits(const uint8_t* payload, size_t n) const;
+  // False when a payload of n bytes, `head` holding its first head_len,
+  // cannot belong to this stream: a RealVideo sub-header that does not
+  // parse, an audio packet of the wrong size or layout.
+  bool payload_fits(const uint8_t* head, size_t head_len, size_t n) const;
 };
 
 // Reads type-specific data; false when it is not what its tag says (then

@@ -1,10 +1,13 @@
-// The file operations vok needs, declared once; file_io_posix.cpp and
-// file_io_win32.cpp implement them and the build links one. Paths are byte
-// strings in the system code page. Offsets are 64-bit on every build.
+// The file operations vok needs, declared once; file_io_posix.cpp,
+// file_io_win32.cpp and, for tests, file_io_mem.cpp implement them and the
+// build links one. Paths are byte strings: as the system has them on Linux,
+// UTF-8 on Windows (turned into UTF-16 only inside the Windows layer).
+// Offsets are 64-bit on every build.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fileio {
 
@@ -14,6 +17,15 @@ struct File {
 
 enum class Kind { Missing, Folder, Regular, Other, Unreadable };
 
+// What tells one version of a file from another.
+struct Id {
+  uint64_t size = 0, mtime = 0, volume = 0, index = 0;
+  bool operator==(const Id& o) const {
+    return size == o.size && mtime == o.mtime && volume == o.volume && index == o.index;
+  }
+  bool operator!=(const Id& o) const { return !(*this == o); }
+};
+
 struct Info {
   Kind kind = Kind::Missing;
   uint64_t size = 0;
@@ -22,16 +34,34 @@ struct Info {
 };
 
 Info stat(const std::string& path);
+// The file a path names in the end, through any symbolic links, so that a
+// repair changes the target and leaves the link a link.
+std::string resolve(const std::string& path);
+bool is_link(const std::string& path);
 
-// Opens for reading. `exclusive` also keeps other programs from writing
-// (on Windows) and fails when another program has the file open.
-bool open_read(const std::string& path, bool exclusive, File& f);
-bool open_update(const std::string& path, File& f);
-// Creates a new file beside `path` that did not exist before; its name is
-// returned in `temp_path`.
-bool create_temp_beside(const std::string& path, File& f, std::string& temp_path);
-// True when some other program has the file open (where that can be known).
+// Opens for reading only, sharing with every other program.
+bool open_read(const std::string& path, File& f);
+
+enum class Open { Ok, Failed, InUse, OtherVok };
+// Opens the file to repair (or, with `update`, to index in place): no other
+// program may write to it while vok holds it, and a file another program
+// has open is refused before anything is written. A second vok on the same
+// file is refused too.
+Open open_source(const std::string& path, bool update, File& f);
+Id identity(const File& f);
+// True when `path` still names the open file and it is as `was` says.
+bool unchanged(const std::string& path, const File& f, const Id& was);
+// True when some other program has the file open now.
 bool in_use_elsewhere(const File& f);
+
+// Creates a new file beside `path` that did not exist before; its name is
+// returned in `temp_path`. Where the system can, it goes away by itself if
+// vok dies before `keep_temp`.
+bool create_temp_beside(const std::string& path, File& f, std::string& temp_path);
+void keep_temp(const File& f);
+// Removes temporary files of vok's naming beside `path` that no running vok
+// holds; their names go to `removed`.
+void remove_stale_temps(const std::string& path, std::vector<std::string>& removed);
 
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got);
 bool write_at(const File& f, uint64_t offset, const void* buf, size_t n);
@@ -41,14 +71,28 @@ void close(File& f);
 
 // Gives `to` the permission bits (or attributes) of `info`.
 void copy_mode(const File& to, const std::string& to_path, const Info& info);
-// Keeps the original as a backup that never overwrites an existing file:
-// `path`.bak, else `path`.bak.2, .bak.3, ...; the name used in `backup_path`.
-bool make_backup(const std::string& path, std::string& backup_path);
-// Puts `temp_path` in the place of `path` in one step.
-bool replace(const std::string& temp_path, const std::string& path);
+
+enum class Backup { Ok, Failed, Changed };
+// Keeps the bytes of the open file `src` as a backup beside `path` that
+// never overwrites an existing file: `path`.bak, else `path`.bak.2, .bak.3,
+// ... (the name used goes to `backup_path`). Flushed before it returns.
+// Changed: `path` no longer holds what `src` does.
+Backup make_backup(const std::string& path, const File& src, std::string& backup_path);
+
+enum class Replace { Ok, Failed, NotDurable };
+// Puts `temp_path` in the place of `path` in one step, keeping what the
+// system keeps with a file (permissions, attributes, streams) where it can.
+// `src` (the original, open) is closed first. NotDurable: replaced, but the
+// folder could not be flushed.
+Replace replace(const std::string& temp_path, const std::string& path, File& src);
 void remove(const std::string& path);
 
 // The system's reason for the last failure, for messages.
 std::string last_error();
+
+// A small note -f leaves for the -i that follows it in the same console.
+std::string note_path(const std::string& path);
+bool write_whole(const std::string& path, const std::string& bytes);
+bool read_whole(const std::string& path, std::string& bytes, size_t max);
 
 }  // namespace fileio

@@ -1,10 +1,18 @@
-// POSIX files. Built with 64-bit offsets, so large files work on 32-bit builds.
+// POSIX files. Built with 64-bit offsets, so large files work on 32-bit
+// builds. Whether another program has a file open is known only through a
+// write lease, which Linux grants only when no one else has it open; runs
+// of vok keep out of each other's way with flock().
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "file_io.h"
@@ -13,6 +21,8 @@ namespace fileio {
 
 namespace {
 
+constexpr char kTempSuffix[] = ".vok-tmp";
+
 int fd(const File& f) { return int(f.handle); }
 
 std::string dir_of(const std::string& path) {
@@ -20,22 +30,59 @@ std::string dir_of(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool copy_file_exclusive(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+std::string name_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool flush_dir(const std::string& path) {
+  int dir = ::open(dir_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  bool ok = fsync(dir) == 0;
+  ::close(dir);
+  return ok;
+}
+
+// A copy made from the open original (not from its name, which may already
+// name another file), flushed with its folder before it counts.
+bool copy_exclusive(const File& src, const std::string& to) {
   int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (out < 0) return ::close(in), false;
+  if (out < 0) return false;
   static char buf[1 << 16];
   bool ok = true;
-  for (ssize_t n; ok && (n = ::read(in, buf, sizeof buf)) != 0;)
-    ok = n > 0 && ::write(out, buf, size_t(n)) == n;
+  uint64_t at = 0;
+  for (size_t got = 1; ok && got;) {
+    ok = read_at(src, at, buf, sizeof buf, got) && (got == 0 || ::write(out, buf, got) == ssize_t(got));
+    at += got;
+  }
   struct stat st;
-  if (ok && fstat(in, &st) == 0) fchmod(out, st.st_mode & 07777);
+  if (ok && fstat(fd(src), &st) == 0) fchmod(out, st.st_mode & 07777);
   ok = ok && fsync(out) == 0;
-  ::close(in);
   ok = ::close(out) == 0 && ok;
-  if (!ok) ::unlink(to.c_str());
+  ok = ok && flush_dir(to);
+  if (!ok) {
+    int e = errno;
+    ::unlink(to.c_str());
+    errno = e;
+  }
   return ok;
+}
+
+// Extended attributes (a download's origin, labels) go with the content.
+void copy_xattrs(const File& src, const std::string& to) {
+  char names[4096];
+  ssize_t n = flistxattr(fd(src), names, sizeof names);
+  for (ssize_t i = 0; i < n; i += ssize_t(strlen(names + i)) + 1) {
+    char value[4096];
+    ssize_t len = fgetxattr(fd(src), names + i, value, sizeof value);
+    if (len >= 0) setxattr(to.c_str(), names + i, value, size_t(len), 0);
+  }
+}
+
+uint64_t fnv1a(const std::string& s) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  return h;
 }
 
 }  // namespace
@@ -56,14 +103,48 @@ Info stat(const std::string& path) {
   return info;
 }
 
-bool open_read(const std::string& path, bool, File& f) {
+std::string resolve(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string r = real;
+  free(real);
+  return r;
+}
+
+bool is_link(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool open_read(const std::string& path, File& f) {
   f.handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   return f.handle >= 0;
 }
 
-bool open_update(const std::string& path, File& f) {
-  f.handle = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  return f.handle >= 0;
+Open open_source(const std::string& path, bool update, File& f) {
+  f.handle = ::open(path.c_str(), (update ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (f.handle < 0) return Open::Failed;
+  if (flock(fd(f), LOCK_EX | LOCK_NB) != 0) return close(f), Open::OtherVok;
+  if (in_use_elsewhere(f)) return close(f), Open::InUse;
+  return Open::Ok;
+}
+
+Id identity(const File& f) {
+  struct stat st;
+  Id id;
+  if (fstat(fd(f), &st) != 0) return id;
+  id.size = uint64_t(st.st_size);
+  id.mtime = uint64_t(st.st_mtim.tv_sec) * 1000000000ull + uint64_t(st.st_mtim.tv_nsec);
+  id.volume = uint64_t(st.st_dev);
+  id.index = uint64_t(st.st_ino);
+  return id;
+}
+
+bool unchanged(const std::string& path, const File& f, const Id& was) {
+  struct stat st;
+  Id now = identity(f);
+  return ::stat(path.c_str(), &st) == 0 && uint64_t(st.st_ino) == now.index && uint64_t(st.st_dev) == now.volume &&
+         now == was;
 }
 
 bool in_use_elsewhere(const File& f) {
@@ -75,12 +156,39 @@ bool in_use_elsewhere(const File& f) {
 
 bool create_temp_beside(const std::string& path, File& f, std::string& temp_path) {
   for (int i = 0; i < 100; ++i) {
-    temp_path = path + ".vok-tmp" + (i ? std::to_string(i) : "");
+    temp_path = path + kTempSuffix + (i ? std::to_string(i) : "");
     f.handle = ::open(temp_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (f.handle >= 0) return true;
+    if (f.handle >= 0) {
+      // Held while this run lives: a later run removes it only once it is not.
+      flock(fd(f), LOCK_EX | LOCK_NB);
+      return true;
+    }
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+void keep_temp(const File&) {}
+
+void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
+  std::string dir = dir_of(path), prefix = name_of(path) + kTempSuffix;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0 ||
+        name.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
+      continue;
+    std::string full = dir + "/" + name;
+    int t = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (t < 0) continue;
+    struct stat st;
+    if (fstat(t, &st) == 0 && S_ISREG(st.st_mode) && flock(t, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlink(full.c_str()) == 0)
+      removed.push_back(full);
+    ::close(t);
+  }
+  closedir(d);
 }
 
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got) {
@@ -116,28 +224,70 @@ void close(File& f) {
 
 void copy_mode(const File& to, const std::string&, const Info& info) { fchmod(fd(to), info.mode); }
 
-bool make_backup(const std::string& path, std::string& backup_path) {
+Backup make_backup(const std::string& path, const File& src, std::string& backup_path) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd(src));
+  struct stat held;
+  if (fstat(fd(src), &held) != 0) return Backup::Failed;
   for (int i = 1; i < 1000; ++i) {
     backup_path = path + ".bak" + (i > 1 ? "." + std::to_string(i) : "");
     // A hard link costs no copy and, like O_EXCL, never replaces a file.
-    if (::link(path.c_str(), backup_path.c_str()) == 0) return true;
+    // Made from the open file, it holds what this run read even if the
+    // name was given to another file meanwhile.
+    int r = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, backup_path.c_str(), AT_SYMLINK_FOLLOW);
+    if (r != 0 && errno == ENOENT) r = ::link(path.c_str(), backup_path.c_str());
+    if (r == 0) {
+      struct stat st;
+      if (::stat(backup_path.c_str(), &st) != 0 || st.st_ino != held.st_ino || st.st_dev != held.st_dev) {
+        ::unlink(backup_path.c_str());
+        return Backup::Changed;
+      }
+      return flush_dir(backup_path) ? Backup::Ok : (::unlink(backup_path.c_str()), Backup::Failed);
+    }
     if (errno == EEXIST) continue;
-    if (copy_file_exclusive(path, backup_path)) return true;
-    if (errno != EEXIST) return false;
+    // No hard links here (FAT, exFAT): a copy.
+    if (copy_exclusive(src, backup_path)) return Backup::Ok;
+    if (errno != EEXIST) return Backup::Failed;
   }
-  return false;
+  return Backup::Failed;
 }
 
-bool replace(const std::string& temp_path, const std::string& path) {
-  if (::rename(temp_path.c_str(), path.c_str()) != 0) return false;
+Replace replace(const std::string& temp_path, const std::string& path, File& src) {
+  copy_xattrs(src, temp_path);
+  close(src);
+  if (::rename(temp_path.c_str(), path.c_str()) != 0) return Replace::Failed;
   // The new name must survive a crash too.
-  int dir = ::open(dir_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) fsync(dir), ::close(dir);
-  return true;
+  return flush_dir(path) ? Replace::Ok : Replace::NotDurable;
 }
 
 void remove(const std::string& path) { ::unlink(path.c_str()); }
 
 std::string last_error() { return strerror(errno); }
+
+std::string note_path(const std::string& path) {
+  const char* dir = getenv("XDG_RUNTIME_DIR");
+  if (!dir || !*dir) dir = getenv("TMPDIR");
+  if (!dir || !*dir) dir = "/tmp";
+  char name[64];
+  snprintf(name, sizeof name, "/vok-%u-%016llx.note", unsigned(getuid()),
+           static_cast<unsigned long long>(fnv1a(resolve(path))));
+  return dir + std::string(name);
+}
+
+bool write_whole(const std::string& path, const std::string& bytes) {
+  int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (out < 0) return false;
+  bool ok = ::write(out, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+  return ::close(out) == 0 && ok;
+}
+
+bool read_whole(const std::string& path, std::string& bytes, size_t max) {
+  int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return false;
+  bytes.resize(max);
+  ssize_t n = ::read(in, &bytes[0], max);
+  ::close(in);
+  bytes.resize(n > 0 ? size_t(n) : 0);
+  return n >= 0;
+}
 
 }  // namespace fileio

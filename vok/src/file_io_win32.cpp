@@ -1,15 +1,23 @@
-// Windows files through the ANSI API, so paths stay bytes in the system code
-// page. Offsets go through OVERLAPPED, which takes 64 bits on every build.
+// Windows files through the UTF-16 calls only: a name the system code page
+// cannot hold (Korean on a Chinese system, emoji) or would map to another
+// one (the yen sign to the full-width yen) reaches the right file. Paths are
+// made absolute and given the \\?\ prefix, so that they may be longer than
+// MAX_PATH. Offsets go through OVERLAPPED, which takes 64 bits on every
+// build. Calls that came after Windows XP are looked up at run time.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "file_io.h"
+#include "utf16.h"
 
 namespace fileio {
 
 namespace {
 
+constexpr char16_t kTempSuffix[] = u".vok-tmp";
+
+const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 HANDLE h(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
 
 bool opened(HANDLE handle, File& f) {
@@ -24,52 +32,222 @@ OVERLAPPED at(uint64_t offset) {
   return o;
 }
 
+// The \\?\ form of a path: absolute, taken literally by the system, and
+// free of the MAX_PATH limit; UNC paths become \\?\UNC\server\share.
+std::u16string long_path(const std::string& path) {
+  std::u16string in = utf8_to_utf16(path);
+  if (in.compare(0, 4, u"\\\\?\\") == 0) return in;
+  DWORD n = GetFullPathNameW(W(in), 0, nullptr, nullptr);
+  if (n == 0) return in;
+  std::u16string full(n, u'\0');
+  n = GetFullPathNameW(W(in), n, reinterpret_cast<wchar_t*>(&full[0]), nullptr);
+  full.resize(n);
+  if (full.compare(0, 2, u"\\\\") == 0) return u"\\\\?\\UNC\\" + full.substr(2);
+  return u"\\\\?\\" + full;
+}
+
+std::u16string folder_of(const std::u16string& p) {
+  size_t slash = p.rfind(u'\\');
+  return slash == std::u16string::npos ? p : p.substr(0, slash);
+}
+
+HANDLE open_attributes(const std::u16string& p) {
+  return CreateFileW(W(p), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+Id id_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION i;
+  Id id;
+  if (!GetFileInformationByHandle(handle, &i)) return id;
+  id.size = uint64_t(i.nFileSizeHigh) << 32 | i.nFileSizeLow;
+  id.mtime = uint64_t(i.ftLastWriteTime.dwHighDateTime) << 32 | i.ftLastWriteTime.dwLowDateTime;
+  id.volume = i.dwVolumeSerialNumber;
+  id.index = uint64_t(i.nFileIndexHigh) << 32 | i.nFileIndexLow;
+  return id;
+}
+
+// Same file: same volume, same file index.
+bool same_file(const std::u16string& p, const Id& id) {
+  HANDLE a = open_attributes(p);
+  if (a == INVALID_HANDLE_VALUE) return false;
+  Id other = id_of(a);
+  CloseHandle(a);
+  return other.volume == id.volume && other.index == id.index;
+}
+
+template <typename F>
+F kernel32(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// Marks a file to go when its last handle does, or not (Vista and later).
+void delete_on_close(const File& f, bool yes) {
+  struct Disposition {
+    BOOLEAN remove;
+  } d = {BOOLEAN(yes)};
+  using Set = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+  static Set set = kernel32<Set>("SetFileInformationByHandle");
+  if (set) set(h(f), 4 /* FileDispositionInfo */, &d, sizeof d);
+}
+
+bool flush_path(const std::u16string& p, DWORD flags) {
+  HANDLE d = CreateFileW(W(p), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
+  if (d == INVALID_HANDLE_VALUE) return false;
+  bool ok = FlushFileBuffers(d) != 0;
+  CloseHandle(d);
+  return ok;
+}
+
+// A copy made from the open original (not from its name, which may already
+// name another file), flushed before it counts.
+bool copy_exclusive(const File& src, const std::u16string& to) {
+  HANDLE out = CreateFileW(W(to), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  static char buf[1 << 16];
+  bool ok = true;
+  uint64_t pos = 0;
+  for (size_t got = 1; ok && got;) {
+    DWORD put = 0;
+    ok = read_at(src, pos, buf, sizeof buf, got) && (got == 0 || (WriteFile(out, buf, DWORD(got), &put, nullptr) &&
+                                                                  put == got));
+    pos += got;
+  }
+  FILETIME made, seen, written;
+  if (ok && GetFileTime(h(src), &made, &seen, &written)) SetFileTime(out, &made, &seen, &written);
+  ok = ok && FlushFileBuffers(out);
+  DWORD e = GetLastError();
+  CloseHandle(out);
+  if (!ok) DeleteFileW(W(to)), SetLastError(e);
+  return ok;
+}
+
+uint64_t fnv1a(const std::string& s) {
+  uint64_t v = 14695981039346656037ull;
+  for (unsigned char c : s) v = (v ^ c) * 1099511628211ull;
+  return v;
+}
+
 }  // namespace
 
 Info stat(const std::string& path) {
   Info info;
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) {
+  HANDLE a = open_attributes(long_path(path));
+  if (a == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     info.kind = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? Kind::Missing : Kind::Unreadable;
     return info;
   }
-  info.kind = (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder
-              : (a.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)  ? Kind::Other
+  BY_HANDLE_FILE_INFORMATION i;
+  bool got = GetFileInformationByHandle(a, &i) != 0;
+  DWORD type = GetFileType(a);
+  CloseHandle(a);
+  if (!got) {
+    info.kind = type == FILE_TYPE_DISK ? Kind::Unreadable : Kind::Other;
+    return info;
+  }
+  info.kind = (i.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder
+              : type != FILE_TYPE_DISK                        ? Kind::Other
                                                               : Kind::Regular;
-  info.size = uint64_t(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
-  info.mode = a.dwFileAttributes;
-  info.read_only = (a.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  info.size = uint64_t(i.nFileSizeHigh) << 32 | i.nFileSizeLow;
+  info.mode = i.dwFileAttributes;
+  info.read_only = (i.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   return info;
 }
 
-bool open_read(const std::string& path, bool exclusive, File& f) {
-  // Exclusive: no one else may write while the file is repaired, and a file
-  // someone is writing now cannot be opened.
-  DWORD share = exclusive ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-  return opened(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr), f);
+std::string resolve(const std::string& path) {
+  using Final = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  static Final final_path = kernel32<Final>("GetFinalPathNameByHandleW");
+  HANDLE a = open_attributes(long_path(path));
+  if (!final_path || a == INVALID_HANDLE_VALUE) {
+    if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
+    return path;
+  }
+  std::u16string p(32768, u'\0');
+  DWORD n = final_path(a, reinterpret_cast<wchar_t*>(&p[0]), DWORD(p.size()), 0);
+  CloseHandle(a);
+  if (n == 0 || n >= p.size()) return path;
+  p.resize(n);
+  if (p.compare(0, 8, u"\\\\?\\UNC\\") == 0) p = u"\\\\" + p.substr(8);
+  if (p.compare(0, 4, u"\\\\?\\") == 0) p = p.substr(4);
+  return utf16_to_utf8(p);
 }
 
-bool open_update(const std::string& path, File& f) {
-  return opened(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr),
+bool is_link(const std::string& path) {
+  DWORD a = GetFileAttributesW(W(long_path(path)));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool open_read(const std::string& path, File& f) {
+  return opened(CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                 f);
 }
 
-bool in_use_elsewhere(const File&) { return false; }  // the share mode already refused it
+Open open_source(const std::string& path, bool update, File& f) {
+  // Sharing no writing keeps writers out while vok reads and fails at once
+  // where one has the file open. Asking for deletion fails where a player
+  // holds the file without allowing it to be replaced; -i, which writes in
+  // place, asks for writing instead, which a reading player forbids too.
+  DWORD access = GENERIC_READ | (update ? GENERIC_WRITE : DELETE);
+  DWORD share = FILE_SHARE_READ | (update ? 0 : FILE_SHARE_DELETE);
+  if (!opened(CreateFileW(W(long_path(path)), access, share, nullptr, OPEN_EXISTING, 0, nullptr), f))
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Open::InUse : Open::Failed;
+  // Another vok on the same file holds this lock, far past any real byte
+  // so that no reader is kept from the data.
+  OVERLAPPED beyond = at(0x7FFFFFFEFFFFFFFFull);
+  if (!LockFileEx(h(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &beyond)) {
+    close(f);
+    return Open::OtherVok;
+  }
+  return Open::Ok;
+}
+
+Id identity(const File& f) { return id_of(h(f)); }
+
+bool unchanged(const std::string& path, const File& f, const Id& was) {
+  Id now = identity(f);
+  return now == was && same_file(long_path(path), now);
+}
+
+bool in_use_elsewhere(const File&) { return false; }  // the share modes already refused it
 
 bool create_temp_beside(const std::string& path, File& f, std::string& temp_path) {
   for (int i = 0; i < 100; ++i) {
     char n[16] = "";
     if (i) snprintf(n, sizeof n, "%d", i);
     temp_path = path + ".vok-tmp" + n;
-    if (opened(CreateFileA(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    if (opened(CreateFileW(W(long_path(temp_path)), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr),
-               f))
+               f)) {
+      delete_on_close(f, true);
       return true;
+    }
     if (GetLastError() != ERROR_FILE_EXISTS) return false;
   }
   return false;
+}
+
+void keep_temp(const File& f) { delete_on_close(f, false); }
+
+void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
+  std::u16string base = long_path(path) + kTempSuffix, folder = folder_of(base);
+  WIN32_FIND_DATAW d;
+  HANDLE find = FindFirstFileW(W(base + u"*"), &d);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::u16string name = base.substr(folder.size() + 1);
+  do {
+    std::u16string found = reinterpret_cast<const char16_t*>(d.cFileName);
+    if (found.compare(0, name.size(), name) != 0 ||
+        found.find_first_not_of(u"0123456789", name.size()) != std::u16string::npos ||
+        (d.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
+    // A running vok holds its temporary file unshared: that one cannot go.
+    std::u16string full = folder + u"\\" + found;
+    if (DeleteFileW(W(full))) removed.push_back(path + ".vok-tmp" + utf16_to_utf8(found.substr(name.size())));
+  } while (FindNextFileW(find, &d));
+  FindClose(find);
 }
 
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got) {
@@ -90,8 +268,7 @@ bool write_at(const File& f, uint64_t offset, const void* buf, size_t n) {
   while (done < n) {
     OVERLAPPED o = at(offset + done);
     DWORD w = 0;
-    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0)
-      return false;
+    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0) return false;
     done += w;
   }
   return true;
@@ -112,41 +289,94 @@ void close(File& f) {
 
 void copy_mode(const File&, const std::string& to_path, const Info& info) {
   DWORD keep = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-  if (info.mode & keep) SetFileAttributesA(to_path.c_str(), info.mode & keep);
+  if (info.mode & keep) SetFileAttributesW(W(long_path(to_path)), info.mode & keep);
 }
 
-bool make_backup(const std::string& path, std::string& backup_path) {
+Backup make_backup(const std::string& path, const File& src, std::string& backup_path) {
+  std::u16string original = long_path(path);
+  Id held = identity(src);
   for (int i = 1; i < 1000; ++i) {
     char n[16] = "";
     if (i > 1) snprintf(n, sizeof n, ".%d", i);
     backup_path = path + ".bak" + n;
-    if (GetFileAttributesA(backup_path.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-    // A hard link costs no copy; where there are none, a copy that refuses
-    // to overwrite.
-    if (CreateHardLinkA(backup_path.c_str(), path.c_str(), nullptr)) return true;
+    std::u16string backup = long_path(backup_path);
+    if (GetFileAttributesW(W(backup)) != INVALID_FILE_ATTRIBUTES) continue;
+    // A hard link costs no copy. It is of the name, so it must turn out to
+    // be of the file this run read.
+    if (CreateHardLinkW(W(backup), W(original), nullptr)) {
+      if (same_file(backup, held)) return Backup::Ok;
+      DeleteFileW(W(backup));
+      return Backup::Changed;
+    }
     if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
-    if (CopyFileA(path.c_str(), backup_path.c_str(), TRUE)) return true;
-    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    // No hard links here (FAT, exFAT): a copy that refuses to overwrite.
+    if (copy_exclusive(src, backup)) {
+      flush_path(folder_of(backup), FILE_FLAG_BACKUP_SEMANTICS);
+      return Backup::Ok;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return Backup::Failed;
   }
-  return false;
+  return Backup::Failed;
 }
 
-bool replace(const std::string& temp_path, const std::string& path) {
-  return MoveFileExA(temp_path.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         0;
+Replace replace(const std::string& temp_path, const std::string& path, File& src) {
+  std::u16string temp = long_path(temp_path), target = long_path(path);
+  close(src);
+  // ReplaceFile keeps the original's security, streams (a download's zone
+  // mark) and attributes; a file system without it gets a plain move.
+  if (!ReplaceFileW(W(target), W(temp), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    DWORD e = GetLastError();
+    bool unsupported = e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED || e == ERROR_INVALID_PARAMETER ||
+                       e == ERROR_CALL_NOT_IMPLEMENTED;
+    if (!unsupported) return SetLastError(e), Replace::Failed;
+    if (!MoveFileExW(W(temp), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Replace::Failed;
+  }
+  // The new name must survive a power cut: flushing the folder does it, or
+  // else flushing the file with its entry.
+  if (flush_path(folder_of(target), FILE_FLAG_BACKUP_SEMANTICS) || flush_path(target, 0)) return Replace::Ok;
+  return Replace::NotDurable;
 }
 
-void remove(const std::string& path) { DeleteFileA(path.c_str()); }
+void remove(const std::string& path) { DeleteFileW(W(long_path(path))); }
 
 std::string last_error() {
-  char msg[256] = "";
+  wchar_t msg[512] = L"";
   DWORD e = GetLastError();
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg,
-                      sizeof msg, nullptr))
-    snprintf(msg, sizeof msg, "error %lu", static_cast<unsigned long>(e));
-  std::string s = msg;
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg,
+                           sizeof msg / sizeof *msg, nullptr);
+  std::string s = n ? utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(msg), n))
+                    : "error " + std::to_string(e);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
   return s;
+}
+
+std::string note_path(const std::string& path) {
+  wchar_t dir[MAX_PATH + 1] = L"";
+  DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+  char name[40];
+  snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(fnv1a(resolve(path))));
+  return utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(dir), n)) + name;
+}
+
+bool write_whole(const std::string& path, const std::string& bytes) {
+  HANDLE out = CreateFileW(W(long_path(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                           nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  bool ok = WriteFile(out, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+  CloseHandle(out);
+  return ok;
+}
+
+bool read_whole(const std::string& path, std::string& bytes, size_t max) {
+  HANDLE in = CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  bytes.resize(max);
+  DWORD got = 0;
+  bool ok = ReadFile(in, &bytes[0], DWORD(max), &got, nullptr) != 0;
+  CloseHandle(in);
+  bytes.resize(ok ? got : 0);
+  return ok;
 }
 
 }  // namespace fileio

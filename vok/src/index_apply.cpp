@@ -36,14 +36,12 @@ bool write_patches(const fileio::File& f, const std::vector<Patch>& patches) {
 
 }  // namespace
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
-                     const IndexBuilder& index) {
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index) {
   IndexPlan plan;
-  if (!repair.refused.empty()) return plan.refused = repair.refused, plan;
-  if (repair.changes() && !repair.index_only) return plan.refused = "the file needs repair first (vok -f)", plan;
-  if (s.chunk_after && repair.trailing.others)
-    return plan.refused = "chunks other than an index follow the packets", plan;
-  if (repair.index_kept && !repair.changes()) {
+  plan.refused = repair.refused;
+  plan.needs_repair = repair.changes && !repair.index_only;
+  if (plan.refused != Refusal::None || plan.needs_repair) return plan;
+  if (repair.index_kept && !repair.changes) {
     // The writer's own index checks out: it stays, whatever its density.
     plan.chunk_count = repair.trailing.index.size();
     for (const IndexChunk& c : repair.trailing.index) plan.record_count += c.records;
@@ -51,12 +49,15 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
   }
   plan.chunk_count = index.chunk_count();
   plan.record_count = index.record_count();
+  // Chunks that are no index stay where they are; the index goes after them.
   plan.at = s.last_end;
+  for (const Range& r : repair.trailing.others)
+    if (r.offset + r.length > plan.at) plan.at = r.offset + r.length;
   plan.chunks = index.chunks(plan.at);
   uint32_t index_at = plan.chunks.empty() ? 0 : uint32_t(plan.at);
   plan.link = {
       {h.data + field::kDataSize, 4, uint32_t(field::kDataHeaderSize + s.packet_bytes)},
-      {0 + field::kRmfNumHeaders, 4, uint32_t(h.header_chunks + 1 + index.chunk_count())},
+      {0 + field::kRmfNumHeaders, 4, uint32_t(h.chunks.size() + 1 + repair.trailing.others.size() + index.chunk_count())},
       {h.prop.chunk + field::kPropIndexOffset, 4, index_at},
   };
   bool linked = true;

@@ -84,7 +84,7 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
       size = c.size;
     } else {
       if (size < 10 || size > in.size() - off) break;
-      t.others = true;
+      t.others.push_back({off, size, 0});
     }
     ++t.chunks;
     off += size;

@@ -20,7 +20,7 @@ struct TrailingChunks {
   uint64_t end = 0;    // where the whole chunks stop
   uint32_t chunks = 0;
   std::vector<IndexChunk> index;  // the INDX chunks among them, in file order
-  bool others = false;            // chunks that are not an index
+  std::vector<Range> others;      // the chunks that are not an index
 };
 
 TrailingChunks read_trailing(Reader& in, uint64_t from);

@@ -4,6 +4,7 @@ void Sink::drain() {
   if (ok_ && !buf_.empty()) ok_ = fileio::write_at(*file_, pos_, buf_.data(), buf_.size());
   pos_ += buf_.size();
   buf_.clear();
+  if (on_drain_) on_drain_(pos_);
 }
 
 void Sink::write(const uint8_t* p, size_t n) {

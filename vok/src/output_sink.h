@@ -2,6 +2,7 @@
 // buffer, or memory (tests, fuzzing).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "file_io.h"
@@ -13,6 +14,8 @@ class Sink {
   void write(const uint8_t* p, size_t n);
   bool finish();  // writes what is buffered; false if any write failed
   uint64_t written() const { return pos_ + buf_.size(); }
+  // Called with the bytes written so far, after each buffer goes out.
+  void on_drain(std::function<void(uint64_t)> f) { on_drain_ = std::move(f); }
 
  private:
   static constexpr size_t kBuffer = 1 << 20;
@@ -22,4 +25,5 @@ class Sink {
   std::vector<uint8_t> buf_;
   uint64_t pos_ = 0;
   bool ok_ = true;
+  std::function<void(uint64_t)> on_drain_;
 };

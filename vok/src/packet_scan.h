@@ -1,5 +1,6 @@
 // Finds the media packets of a RealMedia file by chaining their lengths from
-// the first DATA chunk, without trusting any size or count in the headers.
+// the first DATA chunk, without trusting any size or count in the headers,
+// and says what follows them.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -12,7 +13,7 @@ struct Packet {
   uint16_t length = 0;  // the whole packet, header included
   uint8_t header = 12;  // 12 for version 0, 13 for version 1
   int stream = -1;      // index into Headers::streams
-  uint32_t ts = 0;
+  uint32_t ts = 0;      // shifted where a second file was joined
   uint8_t flags = 0;
   bool frame_start = true;  // false for a RealVideo slice after the first
   uint32_t span = 0;        // the time its payload covers, where the codec says
@@ -20,18 +21,37 @@ struct Packet {
 
 struct Range {
   uint64_t offset = 0, length = 0;
+  uint32_t shift = 0;  // added to every timestamp in it (a joined second file)
 };
+
+// What follows the last kept packet: the one answer that planning, writing
+// and indexing switch on.
+enum class Tail : uint8_t {
+  None,        // the packets end where the file does
+  Trailer,     // a writer's zero bytes, its DATA size counting them and more
+  Chunks,      // chunks (an index, metadata) from `tail_at`
+  ZeroFill,    // zero bytes to the end: a pre-allocated download
+  Junk,        // bytes that are neither packets nor chunks
+  SecondFile,  // another, different RealMedia file from `tail_at`
+  CutShort,    // the last packet runs past the end of the file
+};
+
+namespace tail {
+constexpr uint64_t kTrailerBytes = 8;      // FFmpeg's zeros after the last packet
+constexpr uint32_t kTrailerDataSlack = 18;  // and how much more than it holds its DATA size says
+}  // namespace tail
 
 struct StreamStats {
   static constexpr uint32_t kSteps = 10001;  // steps longer than 10 s are gaps
   uint64_t packets = 0, payload = 0;
   std::vector<uint32_t> steps;  // how often each step between timestamps occurs
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
-  uint32_t max_key_ts = 0;      // the latest keyframe, or flagged audio packet (a block's start)
+  uint32_t max_key_ts = 0;   // the latest keyframe, or flagged audio packet (a block's start)
   bool keyed = false;
-  uint32_t span_at_max = 0;     // what the packet with the largest timestamp covers
+  uint32_t span_at_max = 0;  // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;
+  uint64_t last_offset = 0;  // of its last kept packet
   // The time one unit of the stream covers: a video frame, an interleaving
   // block, its last packet; else the usual step between its timestamps.
   uint32_t unit_ms(const Codec& c) const;
@@ -40,21 +60,40 @@ struct StreamStats {
   uint32_t step_ms() const;
 };
 
+struct Join {
+  uint64_t offset = 0;  // the second file's .RMF
+  uint32_t shift = 0;   // added to its timestamps
+};
+
 class IndexBuilder;
 
 struct Scan {
   std::vector<Range> kept;           // runs of kept packets, in file order
   std::vector<Range> damaged;        // bytes skipped between kept packets
   std::vector<uint64_t> extra_data;  // DATA headers after the first
+  std::vector<Join> joined;          // second files whose streams match, appended
   std::vector<StreamStats> stats;    // parallel to Headers::streams
   uint64_t packets = 0, payload = 0, dropped = 0;
-  uint64_t packet_bytes = 0;  // sum of kept packet lengths
-  uint64_t end = 0;           // a chunk after the packets, or EOF
-  uint64_t zeros = 0;         // where the file's trailing run of zero bytes starts
-  uint64_t last_end = 0;      // first byte after the last kept packet
-  bool chunk_after = false;   // a chunk (INDX or other) starts at `end`
+  uint64_t bad_timestamps = 0;  // whole packets left out: a timestamp out of order
+  uint64_t repeats = 0;         // whole packets left out: copies of earlier ones
+  uint64_t misfits = 0;         // whole packets left out: a payload not of their stream
+  uint64_t packet_bytes = 0;    // sum of kept packet lengths
+  uint64_t last_end = 0;        // first byte after the last kept packet
+  Tail tail = Tail::None;
+  uint64_t tail_at = 0;  // where the tail starts
+  bool cut = false;      // the last packet ran past the end, or into the zeros
+  uint64_t zeros = 0;    // where the file's final run of zero bytes starts
   bool read_error = false;
+
+  // Some packet is not where it was, or not there at all.
+  bool packets_moved() const {
+    return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats || misfits;
+  }
 };
 
 // `index` may be null; when given it sees every kept packet in order.
 Scan scan_packets(Reader& in, const Headers& h, IndexBuilder* index);
+
+// Where packets seem to start in a file whose headers are gone: the first
+// place from which a run of packets chains, or UINT64_MAX.
+uint64_t find_headless_packets(Reader& in);

@@ -23,6 +23,7 @@ const uint8_t* Reader::at(uint64_t offset, size_t n) {
   }
   buf_off_ = offset;
   buf_len_ = got;
+  if (on_window_) on_window_(offset);
   return buf_.data();
 }
 

@@ -3,6 +3,7 @@
 // fuzzing).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "file_io.h"
@@ -20,6 +21,8 @@ class Reader {
   // reads scattered over the file. False when they are not all there.
   bool peek(uint64_t offset, void* dst, size_t n);
   bool failed() const { return failed_; }
+  // Called with each new window's offset: how far a scan has come.
+  void on_window(std::function<void(uint64_t)> f) { on_window_ = std::move(f); }
 
   static constexpr size_t kMaxSpan = 1 << 18;
 
@@ -31,4 +34,5 @@ class Reader {
   uint64_t buf_off_ = 0;
   size_t buf_len_ = 0;
   bool failed_ = false;
+  std::function<void(uint64_t)> on_window_;
 };

@@ -1,34 +1,139 @@
-// Header statistics (sizes, bit rates) describe a packet set: they are left as
-// the writer made them unless packets were lost or the counts show the header
-// was never finalised. Pointers, counts and durations are checked always.
+// A field is changed only when the packets prove it wrong. Header
+// statistics (sizes, bit rates) describe a packet set: they are left as the
+// writer made them unless packets were lost, the counts show the header was
+// never finalised, or PROP had to be made anew. Pointers, counts and
+// durations are checked always.
 #include "repair_plan.h"
+
+#include <cstring>
 
 #include "be_bytes.h"
 
 namespace {
 
-constexpr uint64_t kTrailer = 8;
 constexpr uint64_t kMaxOutput = 0xFFFFFFFFu;  // offsets are 32-bit
+constexpr size_t kNone = SIZE_MAX;
 
 uint32_t clamp32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v); }
 uint32_t bit_rate(uint64_t bytes, uint32_t ms) { return ms ? clamp32(bytes * 8000 / ms) : 0; }
 
-struct Builder {
-  Plan& plan;
-  void set(uint64_t chunk, uint32_t field, uint32_t have, uint32_t want, const char* why = nullptr,
-           bool index = false) {
-    if (have == want) return;
-    plan.patches.push_back({chunk + field, 4, want});
-    if (why) note(why, index);
-    if (!index) plan.index_only = false;
+void put_tag(std::vector<uint8_t>& b, const char* tag, uint32_t size) {
+  size_t at = b.size();
+  b.resize(at + 10);
+  memcpy(b.data() + at, tag, 4);
+  be::put32(b.data() + at + 4, size);
+}
+
+// The header chunks of the file written: copied from where they are, or
+// made anew where they were lost or damaged; `prop` and `mdpr` say where
+// their fields are in `head`.
+struct Head {
+  std::vector<uint8_t> bytes;
+  size_t prop = kNone;
+  std::vector<size_t> mdpr;
+  uint32_t chunks = 0;  // after the file header
+
+  bool copy(Reader& src, uint64_t from, uint64_t n) {
+    for (uint64_t done = 0; done < n;) {
+      size_t step = size_t(n - done < Reader::kMaxSpan ? n - done : Reader::kMaxSpan);
+      const uint8_t* p = src.at(from + done, step);
+      if (!p) return false;
+      bytes.insert(bytes.end(), p, p + step);
+      done += step;
+    }
+    return true;
   }
-  // `index`: something -i mends on its own when it writes a new index.
-  void note(const std::string& why, bool index = false) {
-    if (!index) plan.index_only = false;
-    for (const std::string& f : plan.found)
-      if (f == why) return;
-    plan.found.push_back(why);
+  void size_field(size_t at, uint32_t size) { be::put32(bytes.data() + at + 4, size); }
+  uint32_t get(size_t at) const { return be::u32(bytes.data() + at); }
+};
+
+void rewrite_mdpr(Reader& src, const Stream& s, Head& head) {
+  size_t at = head.bytes.size();
+  put_tag(head.bytes, "MDPR", 0);
+  head.copy(src, s.chunk + field::kMdprNumber, field::kMdprName - field::kMdprNumber);
+  for (const std::string* text : {&s.name, &s.mime}) {
+    head.bytes.push_back(uint8_t(text->size()));
+    head.bytes.insert(head.bytes.end(), text->begin(), text->end());
   }
+  size_t len = head.bytes.size();
+  head.bytes.resize(len + 4);
+  be::put32(head.bytes.data() + len, s.codec_len);
+  head.copy(src, s.codec_at, s.codec_len);
+  head.size_field(at, uint32_t(head.bytes.size() - at));
+}
+
+bool has(const std::vector<Finding>& found, Note note) {
+  for (const Finding& f : found)
+    if (f.note == note) return true;
+  return false;
+}
+
+bool build_head(Reader& src, const Headers& h, Head& head) {
+  head.mdpr.assign(h.streams.size(), kNone);
+  if (h.rmf_found) {
+    if (!head.copy(src, h.start, field::kRmfSize)) return false;
+  } else {
+    put_tag(head.bytes, ".RMF", field::kRmfSize);
+    head.bytes.resize(field::kRmfSize);
+  }
+  if (!h.prop.found) {
+    head.prop = head.bytes.size();
+    put_tag(head.bytes, "PROP", field::kPropSize);
+    head.bytes.resize(head.prop + field::kPropSize);
+    ++head.chunks;
+  }
+  for (const HeaderChunk& c : h.chunks) {
+    size_t at = head.bytes.size();
+    ++head.chunks;
+    if (c.kind == ChunkKind::Mdpr) {
+      head.mdpr[size_t(c.stream)] = at;
+      const Stream& s = h.streams[size_t(c.stream)];
+      if (s.rewrite) {
+        rewrite_mdpr(src, s, head);
+        continue;
+      }
+    }
+    uint32_t size = c.kind == ChunkKind::Prop ? field::kPropSize : c.size;
+    if (c.kind == ChunkKind::Prop) head.prop = at;
+    if (!head.copy(src, c.offset, size)) return false;
+    head.size_field(at, size);
+  }
+  if (has(h.recovered, Note::ContRebuilt)) {
+    put_tag(head.bytes, "CONT", 18);
+    head.bytes.resize(head.bytes.size() + 8);  // four empty strings
+    ++head.chunks;
+  }
+  return true;
+}
+
+class Planner {
+ public:
+  Planner(Reader& in, const Headers& h, const Scan& s, Plan& plan) : in_(in), h_(h), s_(s), plan_(plan) {}
+  void layout();
+  void fields(Head& head);
+  void finish(Head& head);
+
+ private:
+  void note(Note n, uint64_t a = 0, bool index = false) {
+    if (!index) plan_.index_only = false;
+    add_finding(plan_.found, n, a);
+  }
+  // Sets a 4-byte field of the head; `why`, when given, is noted if it changes.
+  void set(Head& head, size_t at, uint32_t want, const Note* why = nullptr, bool index = false) {
+    if (head.get(at) == want) return;
+    be::put32(head.bytes.data() + at, want);
+    if (why) note(*why, 0, index);
+    if (!index) plan_.index_only = false;
+  }
+  void durations(Head& head);
+  void statistics(Head& head);
+
+  Reader& in_;
+  const Headers& h_;
+  const Scan& s_;
+  Plan& plan_;
+  bool stats_changed_ = false;
+  bool tail_kept_ = false;  // what follows the packets stays byte for byte
 };
 
 // A stored duration is left as its writer made it unless the packets prove
@@ -40,126 +145,193 @@ bool duration_sound(uint32_t have, uint32_t max_ts, uint32_t end, uint32_t unit)
   return have >= max_ts && uint64_t(have) <= uint64_t(end) + slack;
 }
 
-void plan_durations(Builder& b, const Headers& h, const Scan& s, bool stats_changed) {
+void Planner::durations(Head& head) {
+  static const Note kWrong = Note::WrongDuration;
   uint32_t end_all = 0, max_ts_all = 0, unit_all = 0;
-  for (size_t i = 0; i < h.streams.size(); ++i) {
-    const Stream& st = h.streams[i];
-    if (!st.physical) continue;
-    const StreamStats& ss = s.stats[i];
+  for (size_t i = 0; i < h_.streams.size(); ++i) {
+    const Stream& st = h_.streams[i];
+    if (!st.physical || head.mdpr[i] == kNone) continue;
+    const StreamStats& ss = s_.stats[i];
     uint32_t end = ss.end_ms(st.codec), unit = ss.unit_ms(st.codec);
     if (end > end_all) end_all = end, unit_all = unit;
     if (ss.packets && ss.max_ts > max_ts_all) max_ts_all = ss.max_ts;
-    if (stats_changed || !duration_sound(st.duration, ss.max_ts, end, unit))
-      b.set(st.chunk, field::kMdprDuration, st.duration, end, "wrong duration");
+    size_t at = head.mdpr[i] + field::kMdprDuration;
+    if (!duration_sound(head.get(at), ss.max_ts, end, unit)) set(head, at, end, &kWrong);
   }
-  if (stats_changed || !duration_sound(h.prop.duration, max_ts_all, end_all, unit_all))
-    b.set(h.prop.chunk, field::kPropDuration, h.prop.duration, end_all, "wrong duration");
+  size_t at = head.prop + field::kPropDuration;
+  if (!duration_sound(head.get(at), max_ts_all, end_all, unit_all))
+    set(head, at, end_all, h_.prop.found ? &kWrong : nullptr);
 }
 
-void plan_statistics(Builder& b, const Headers& h, const Scan& s) {
-  uint32_t max_payload = 0, duration = 0;
+void Planner::statistics(Head& head) {
+  uint32_t max_payload = 0, duration = 0, preroll = 0;
   uint64_t max_rate = 0;
-  for (size_t i = 0; i < h.streams.size(); ++i) {
-    const Stream& st = h.streams[i];
-    if (!st.physical) continue;
-    const StreamStats& ss = s.stats[i];
+  for (size_t i = 0; i < h_.streams.size(); ++i) {
+    const Stream& st = h_.streams[i];
+    if (!st.physical || head.mdpr[i] == kNone) continue;
+    const StreamStats& ss = s_.stats[i];
+    size_t m = head.mdpr[i];
     uint32_t ms = ss.end_ms(st.codec);
     uint32_t avg_rate = bit_rate(ss.payload, ms);
     uint32_t max_rate_s = clamp32(ss.max_bucket_bytes * 8);
     if (max_rate_s < avg_rate) max_rate_s = avg_rate;
-    b.set(st.chunk, field::kMdprAvgBitRate, st.avg_bit_rate, avg_rate);
-    b.set(st.chunk, field::kMdprMaxBitRate, st.max_bit_rate, max_rate_s);
-    b.set(st.chunk, field::kMdprMaxPacket, st.max_packet, ss.max_payload);
-    b.set(st.chunk, field::kMdprAvgPacket, st.avg_packet, ss.packets ? uint32_t(ss.payload / ss.packets) : 0);
+    set(head, m + field::kMdprAvgBitRate, avg_rate);
+    set(head, m + field::kMdprMaxBitRate, max_rate_s);
+    set(head, m + field::kMdprMaxPacket, ss.max_payload);
+    set(head, m + field::kMdprAvgPacket, ss.packets ? uint32_t(ss.payload / ss.packets) : 0);
     if (ss.max_payload > max_payload) max_payload = ss.max_payload;
     if (ms > duration) duration = ms;
+    if (st.preroll > preroll) preroll = st.preroll;
     max_rate += max_rate_s;
   }
-  const Prop& p = h.prop;
-  uint32_t avg_rate = bit_rate(s.payload, duration);
-  b.set(p.chunk, field::kPropAvgBitRate, p.avg_bit_rate, avg_rate);
-  b.set(p.chunk, field::kPropMaxBitRate, p.max_bit_rate,
-        clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
-  b.set(p.chunk, field::kPropMaxPacket, p.max_packet, max_payload);
-  b.set(p.chunk, field::kPropAvgPacket, p.avg_packet, s.packets ? uint32_t(s.payload / s.packets) : 0);
+  size_t p = head.prop;
+  uint32_t avg_rate = bit_rate(s_.payload, duration);
+  set(head, p + field::kPropAvgBitRate, avg_rate);
+  set(head, p + field::kPropMaxBitRate, clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
+  set(head, p + field::kPropMaxPacket, max_payload);
+  set(head, p + field::kPropAvgPacket, s_.packets ? uint32_t(s_.payload / s_.packets) : 0);
+  if (!h_.prop.found) set(head, p + field::kPropPreroll, preroll);
 }
 
 // What lies between the last kept packet and the end of the file.
-void plan_layout(Builder& b, Reader& in, const Headers& h, const Scan& s) {
-  Plan& plan = b.plan;
-  size_t regions = s.damaged.size();
-  bool cut_short =
-      regions && s.damaged.back().offset + s.damaged.back().length >= (s.chunk_after ? s.end : s.zeros);
-  if (cut_short) --regions;
-  if (regions) b.note(std::to_string(regions) + (regions == 1 ? " damaged region" : " damaged regions"));
-  if (cut_short) b.note("truncated tail");
-  if (!s.extra_data.empty()) b.note(std::to_string(s.extra_data.size() + 1) + " chained DATA chunks merged");
-  bool packets_moved = !s.damaged.empty() || !s.extra_data.empty();
-
-  uint64_t tail = (s.chunk_after ? s.end : in.size()) - s.last_end;
-  plan.keep_trailer = !s.chunk_after && tail == kTrailer && s.zeros <= s.last_end &&
-                      h.data_size == field::kDataHeaderSize + s.packet_bytes + 18 && !packets_moved;
-  bool index_dropped = false;
-  if (s.chunk_after) {
-    TrailingChunks& t = plan.trailing;
-    t = read_trailing(in, s.end);
-    if (!t.valid) b.note("damaged chunks after the packets");
-    bool index_ok = t.index.empty() || index_matches(in, h, s, t);
-    plan.keep_trailing = t.valid && !packets_moved && tail == 0 && index_ok;
-    plan.index_kept = plan.keep_trailing && !t.index.empty();
-    if (t.valid && !t.index.empty() && packets_moved) b.note("stale index dropped");
-    if (t.valid && !index_ok && !packets_moved) b.note("index does not match the packets", true);
-    index_dropped = t.valid && !index_ok;
+void Planner::layout() {
+  size_t regions = s_.damaged.size() - (s_.cut ? 1 : 0);
+  if (regions) note(Note::DamagedRegions, regions);
+  if (s_.cut) note(Note::TruncatedTail);
+  if (!s_.extra_data.empty()) note(Note::DataChunksMerged, s_.extra_data.size() + 1);
+  if (s_.bad_timestamps) note(Note::BadTimestamps, s_.bad_timestamps);
+  if (s_.repeats) note(Note::RepeatedPackets, s_.repeats);
+  if (s_.misfits) note(Note::MisfitPackets, s_.misfits);
+  for (const Join& j : s_.joined) note(Note::SecondFileJoined, j.offset);
+  bool moved = s_.packets_moved();
+  switch (s_.tail) {
+    case Tail::None:
+      tail_kept_ = true;
+      break;
+    case Tail::Trailer:
+      // FFmpeg's ending: 8 zero bytes, and a DATA size counting 18 more
+      // bytes than the packets. Sound as long as nothing else changes.
+      plan_.keep_trailer = !moved && h_.data_found &&
+                           h_.data_size == field::kDataHeaderSize + s_.packet_bytes + tail::kTrailerDataSlack;
+      tail_kept_ = plan_.keep_trailer;
+      break;
+    case Tail::Chunks: {
+      TrailingChunks& t = plan_.trailing;
+      t = read_trailing(in_, s_.tail_at);
+      // An index cut short where a write of one was interrupted is -i's to mend.
+      const uint8_t* bad = t.valid ? nullptr : in_.at(t.end, 4);
+      bool index_cut = bad && be::tag_is(bad, "INDX");
+      if (!t.valid) note(index_cut ? Note::IndexMismatch : Note::DamagedChunksAfter, 0, index_cut);
+      bool index_ok = t.index.empty() || index_matches(in_, h_, s_, t);
+      plan_.keep_trailing = t.valid && !moved && s_.tail_at == s_.last_end && index_ok;
+      plan_.index_kept = plan_.keep_trailing && !t.index.empty();
+      plan_.keep_others = !plan_.keep_trailing && !t.others.empty();
+      tail_kept_ = plan_.keep_trailing;
+      if (!t.index.empty() && moved) note(Note::StaleIndexDropped);
+      if (!t.index.empty() && !moved && !index_ok) note(Note::IndexMismatch, 0, t.valid);
+      break;
+    }
+    case Tail::ZeroFill:
+      note(Note::ZeroFilledTail);
+      break;
+    case Tail::SecondFile:
+      note(Note::SecondFileFollows, s_.tail_at);
+      break;
+    case Tail::Junk:
+      if (!s_.cut) note(Note::JunkAfterPackets);
+      break;
+    case Tail::CutShort:
+      break;
   }
-  uint64_t zero_run = in.size() - (s.zeros > s.last_end ? s.zeros : s.last_end);
-  if (!s.chunk_after && zero_run > kTrailer) b.note("zero-filled tail");
-  if (!s.chunk_after && !cut_short && s.zeros > s.last_end) b.note("junk after the packets");
-  plan.removes_bytes = packets_moved || (!plan.keep_trailer && tail > 0) ||
-                       (s.chunk_after && !plan.keep_trailing) || index_dropped;
-  if (packets_moved || (!plan.keep_trailer && tail > 0 && !index_dropped)) plan.index_only = false;
+}
+
+void Planner::fields(Head& head) {
+  const Note kPackets = h_.prop.num_packets == 0 ? Note::UnfinalisedHeader : Note::WrongPacketCount;
+  static const Note kData = Note::WrongDataOffset, kIndex = Note::WrongIndexOffset;
+  stats_changed_ = plan_.removes_bytes || h_.prop.num_packets != s_.packets || !h_.prop.found;
+  size_t p = head.prop;
+  if (h_.prop.found && !plan_.removes_bytes && h_.prop.num_packets != s_.packets) note(kPackets);
+  set(head, p + field::kPropNumPackets, uint32_t(s_.packets));
+  // A pointer is wrong when it was wrong in the file as it was; one that
+  // moves with the repair is only updated.
+  bool data_wrong = h_.prop.found && h_.prop.data_offset != h_.data - h_.start;
+  set(head, p + field::kPropDataOffset, uint32_t(head.bytes.size()), data_wrong ? &kData : nullptr);
+  uint32_t index_at = plan_.index_kept ? uint32_t(plan_.trailing.index[0].offset - s_.tail_at +
+                                                  head.bytes.size() + field::kDataHeaderSize + s_.packet_bytes)
+                                       : 0;
+  uint64_t index_was = plan_.index_kept ? plan_.trailing.index[0].offset - h_.start : 0;
+  bool index_wrong = h_.prop.found && h_.prop.index_offset != index_was;
+  set(head, p + field::kPropIndexOffset, index_at, index_wrong ? &kIndex : nullptr, true);
+  uint16_t flags = be::u16(head.bytes.data() + p + field::kPropFlags);
+  if (!h_.prop.found) flags = 3;  // saving and perfect play allowed, as writers set them
+  if (flags & field::kPropFlagLive) {
+    flags &= uint16_t(~field::kPropFlagLive);
+    note(Note::LiveFlag);
+  }
+  be::put16(head.bytes.data() + p + field::kPropFlags, flags);
+  be::put16(head.bytes.data() + p + field::kPropNumStreams, uint16_t(h_.streams.size()));
+  durations(head);
+  if (stats_changed_) statistics(head);
+}
+
+void Planner::finish(Head& head) {
+  plan_.data_packets = uint32_t(s_.packets);
+  plan_.data_size = plan_.keep_trailer ? h_.data_size : clamp32(field::kDataHeaderSize + s_.packet_bytes);
+  bool data_changed = !h_.data_found || plan_.data_size != h_.data_size || plan_.data_packets != h_.data_num_packets ||
+                      h_.data_next != 0;
+  // DATA's size alone is set right by -i too.
+  bool size_only = h_.data_found && plan_.data_packets == h_.data_num_packets && h_.data_next == 0;
+  if (data_changed && !plan_.removes_bytes && h_.data_found) note(Note::WrongDataHeader, 0, size_only);
+
+  uint64_t trailing = plan_.keep_trailing ? in_.size() - s_.tail_at : 0;
+  for (const Range& r : plan_.trailing.others) trailing += plan_.keep_others ? r.length : 0;
+  bool head_same = h_.start == 0 && head.bytes.size() == h_.data;
+  if (head_same) {
+    for (uint64_t done = 0; head_same && done < h_.data;) {
+      size_t step = size_t(h_.data - done < Reader::kMaxSpan ? h_.data - done : Reader::kMaxSpan);
+      const uint8_t* p = in_.at(done, step);
+      head_same = p && memcmp(p, head.bytes.data() + done, step) == 0;
+      done += step;
+    }
+  }
+  plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_kept_;
+  if (plan_.changes) {
+    uint32_t after = plan_.keep_trailing ? plan_.trailing.chunks : plan_.keep_others ? plan_.trailing.others.size() : 0;
+    set(head, field::kRmfNumHeaders, head.chunks + 1 + after, nullptr, true);
+  }
+  plan_.output_size = head.bytes.size() + field::kDataHeaderSize + s_.packet_bytes +
+                      (plan_.keep_trailer ? tail::kTrailerBytes : 0) + trailing;
+  if (plan_.output_size > kMaxOutput) plan_.refused = Refusal::TooLarge;
+  plan_.head = std::move(head.bytes);
 }
 
 }  // namespace
 
-Plan plan_repair(Reader& in, const Headers& h, const Scan& s) {
+Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) {
   Plan plan;
-  Builder b{plan};
   if (s.packets == 0) {
-    plan.refused = "no packets found";
+    plan.refused = Refusal::NoPackets;
     return plan;
   }
-  plan_layout(b, in, h, s);
-  if (h.multirate && plan.removes_bytes) plan.refused = "multirate file would need restructuring";
-
-  bool stats_changed = plan.removes_bytes || h.prop.num_packets != s.packets;
-  if (!plan.removes_bytes && h.prop.num_packets != s.packets)
-    b.note(h.prop.num_packets == 0 ? "unfinalised header" : "wrong packet count");
-  b.set(h.prop.chunk, field::kPropNumPackets, h.prop.num_packets, uint32_t(s.packets));
-  b.set(h.prop.chunk, field::kPropDataOffset, h.prop.data_offset, uint32_t(h.data), "wrong data_offset");
-  uint32_t index_at = plan.index_kept ? uint32_t(plan.trailing.index[0].offset) : 0;
-  b.set(h.prop.chunk, field::kPropIndexOffset, h.prop.index_offset, index_at, "wrong index_offset", true);
-  if (h.prop.flags & field::kPropFlagLive) {
-    plan.patches.push_back(
-        {h.prop.chunk + field::kPropFlags, 2, uint32_t(h.prop.flags & ~field::kPropFlagLive)});
-    b.note("live flag on a finished file");
+  Planner p(in, h, s, plan);
+  for (const Finding& f : h.recovered) add_finding(plan.found, f.note, f.a);
+  if (!h.recovered.empty()) plan.index_only = false;
+  p.layout();
+  Head head;
+  if (!build_head(head_src ? *head_src : in, h, head)) {
+    plan.read_error = true;
+    return plan;
   }
-  plan_durations(b, h, s, stats_changed);
-  if (stats_changed) plan_statistics(b, h, s);
-
-  plan.data_packets = uint32_t(s.packets);
-  plan.data_size = plan.keep_trailer ? h.data_size : clamp32(field::kDataHeaderSize + s.packet_bytes);
-  plan.data_changed =
-      plan.data_size != h.data_size || plan.data_packets != h.data_num_packets || h.data_next != 0;
-  // DATA's size alone is set right by -i too.
-  bool size_only = plan.data_packets == h.data_num_packets && h.data_next == 0;
-  if (plan.data_changed && !plan.removes_bytes) b.note("wrong DATA header", size_only);
-
-  if (plan.changes()) {
-    uint32_t chunks = h.header_chunks + 1 + (plan.keep_trailing ? plan.trailing.chunks : 0);
-    b.set(0, field::kRmfNumHeaders, h.num_headers, chunks, nullptr, true);
-  }
-  plan.output_size = h.data + field::kDataHeaderSize + s.packet_bytes + (plan.keep_trailer ? kTrailer : 0) +
-                     (plan.keep_trailing ? in.size() - s.end : 0);
-  if (plan.output_size > kMaxOutput) plan.refused = "the result would be larger than 4 GiB";
+  // Bytes go missing where the head is not the one on file, packets moved
+  // or what follows them is not kept whole.
+  bool tail_whole = s.tail == Tail::None || plan.keep_trailer || plan.keep_trailing;
+  bool head_replaced = false;
+  for (const Finding& f : h.recovered) head_replaced = head_replaced || f.note != Note::WrongStreamCount;
+  plan.removes_bytes = head_src || head_replaced || s.packets_moved() || !tail_whole;
+  if (plan.removes_bytes && !(s.tail == Tail::Chunks && !s.packets_moved() && plan.index_only))
+    plan.index_only = false;
+  if (h.multirate && plan.removes_bytes) plan.refused = Refusal::Multirate;
+  p.fields(head);
+  p.finish(head);
   return plan;
 }

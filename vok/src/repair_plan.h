@@ -1,10 +1,12 @@
-// What `-f` would change in a file, worked out from its headers and a packet
-// scan before any byte is written. `--check` reports the same plan.
+// What `-f` would write, worked out from the headers and a packet scan
+// before any byte is written: the header chunks as they must be, one DATA
+// chunk with every kept packet, and what may stay after it. `--check`
+// reports the same plan.
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "findings.h"
 #include "index_check.h"
 #include "packet_scan.h"
 #include "rm_headers.h"
@@ -15,21 +17,25 @@ struct Patch {
   uint32_t value = 0;
 };
 
+enum class Refusal : uint8_t { None, NoPackets, Multirate, TooLarge };
+
 struct Plan {
-  std::vector<std::string> found;            // what is wrong, for the summary line
-  std::vector<Patch> patches;                // fields before the first DATA chunk
+  std::vector<Finding> found;                // what is wrong, for the summary line
+  std::vector<uint8_t> head;                 // the file header and header chunks, as written
   uint32_t data_size = 0, data_packets = 0;  // the one DATA chunk written
-  bool data_changed = false;
   bool removes_bytes = false;  // some bytes of the original are left out: back it up
-  bool keep_trailer = false;   // a writer's 8 zero bytes after the last packet stay
+  bool keep_trailer = false;   // a writer's zero bytes after the last packet stay
   bool keep_trailing = false;  // the chunks after the packets stay as they are
+  bool keep_others = false;    // of those, the ones that are no index stay
   bool index_kept = false;     // among them an index that checks out
   bool index_only = true;      // every change is one that -i makes itself
+  bool changes = false;        // the file written would differ from the original
   uint64_t output_size = 0;
-  std::string refused;  // not empty: cannot be repaired safely
+  Refusal refused = Refusal::None;
+  bool read_error = false;
   TrailingChunks trailing;
-
-  bool changes() const { return removes_bytes || data_changed || !patches.empty(); }
 };
 
-Plan plan_repair(Reader& in, const Headers& h, const Scan& s);
+// `head_src` holds the header chunks `h` describes when they come from a
+// reference file; else they are the file's own.
+Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src = nullptr);

@@ -1,3 +1,9 @@
+// A demuxer reads the header chunks field after field and takes the next
+// chunk to start where the fields end, so a chunk whose fields do not fill
+// it exactly is damage even where its size field is right. Damage is
+// mended where the rest of the file says what the bytes were: a size from
+// the fields and the next chunk's tag, a stream type from its codec data;
+// PROP, CONT and DATA's header are made anew from the packets.
 #include "rm_headers.h"
 
 #include <cstring>
@@ -6,51 +12,337 @@
 
 namespace {
 
-constexpr uint32_t kPropSize = 50;
+constexpr uint64_t kSearch = 1 << 20;       // how far junk before the file header may reach
+constexpr uint64_t kHeaderGap = 64 << 10;   // how far a damaged header chunk may reach
+constexpr uint32_t kMaxMdpr = 1 << 18;      // larger is not a stream header
 
-bool starts_with(const std::string& s, const char* prefix) {
-  return s.compare(0, strlen(prefix), prefix) == 0;
+bool starts_with(const std::string& s, const char* prefix) { return s.compare(0, strlen(prefix), prefix) == 0; }
+
+bool printable(const std::string& s) {
+  for (unsigned char c : s)
+    if (c < 0x20 || c > 0x7E) return false;
+  return !s.empty();
 }
 
-// MDPR: the fixed fields, then a length-prefixed name and mime type, then the
-// type-specific data. Anything running past the chunk is damage.
-bool read_mdpr(Reader& in, uint64_t off, uint32_t size, Stream& s, std::string& mime) {
-  const uint8_t* p = in.at(off, size < Reader::kMaxSpan ? size : Reader::kMaxSpan);
-  if (!p || size < 41) return false;
-  size_t avail = size < Reader::kMaxSpan ? size : Reader::kMaxSpan;
-  s.chunk = off;
-  s.number = be::u16(p + 10);
-  s.max_bit_rate = be::u32(p + field::kMdprMaxBitRate);
-  s.avg_bit_rate = be::u32(p + field::kMdprAvgBitRate);
-  s.max_packet = be::u32(p + field::kMdprMaxPacket);
-  s.avg_packet = be::u32(p + field::kMdprAvgPacket);
-  s.duration = be::u32(p + field::kMdprDuration);
-  size_t pos = 40 + 1 + p[40];
-  if (pos >= avail) return false;
-  size_t mime_len = p[pos];
-  if (pos + 1 + mime_len + 4 > avail) return false;
-  mime.assign(reinterpret_cast<const char*>(p + pos + 1), mime_len);
-  pos += 1 + mime_len;
-  uint32_t ts_len = be::u32(p + pos);
-  pos += 4;
-  if (ts_len > avail - pos) return false;
-  s.physical = !starts_with(mime, "logical-");
-  if (s.physical) read_codec(p + pos, ts_len, s.codec);
-  s.video = s.physical && (s.codec.kind == CodecKind::Video || starts_with(mime, "video/"));
-  return true;
+// A known header chunk, or DATA: its tag and version. The size field may be
+// what is damaged; the fields and the next chunk tell.
+bool known_chunk_at(Reader& in, uint64_t off) {
+  const uint8_t* p = in.at(off, 10);
+  if (!p) return false;
+  uint16_t version = be::u16(p + 8);
+  if (be::tag_is(p, "DATA")) return (version == 0 || version == 2) && in.size() - off >= field::kDataHeaderSize;
+  return version == 0 && (be::tag_is(p, "PROP") || be::tag_is(p, "MDPR") || be::tag_is(p, "CONT"));
+}
+
+// Where a header chunk may end: the next chunk, or the end of the file.
+bool boundary_at(Reader& in, uint64_t off) { return off == in.size() || known_chunk_at(in, off); }
+
+// A chunk a reader would skip by its size: any tag of printable letters.
+bool other_chunk_at(Reader& in, uint64_t off) {
+  const uint8_t* p = in.at(off, 10);
+  if (!p) return false;
+  for (int i = 0; i < 4; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7E) return false;
+  uint64_t size = be::u32(p + 4);
+  return size >= 10 && size <= in.size() - off;
+}
+
+uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit) {
+  for (uint64_t q = from; q < limit && q + 10 <= in.size(); ++q)
+    if (known_chunk_at(in, q)) return q;
+  return UINT64_MAX;
 }
 
 void read_prop(const uint8_t* p, uint64_t off, Prop& prop) {
   prop.chunk = off;
+  prop.found = true;
   prop.max_bit_rate = be::u32(p + field::kPropMaxBitRate);
   prop.avg_bit_rate = be::u32(p + field::kPropAvgBitRate);
   prop.max_packet = be::u32(p + field::kPropMaxPacket);
   prop.avg_packet = be::u32(p + field::kPropAvgPacket);
   prop.num_packets = be::u32(p + field::kPropNumPackets);
   prop.duration = be::u32(p + field::kPropDuration);
+  prop.preroll = be::u32(p + field::kPropPreroll);
   prop.index_offset = be::u32(p + field::kPropIndexOffset);
   prop.data_offset = be::u32(p + field::kPropDataOffset);
+  prop.num_streams = be::u16(p + field::kPropNumStreams);
   prop.flags = be::u16(p + field::kPropFlags);
+}
+
+// CONT: four strings, each with a two-byte length. The size its fields
+// fill, or 0 when they run past `limit`.
+uint64_t cont_fields_end(Reader& in, uint64_t off, uint64_t limit) {
+  uint64_t at = off + 10;
+  for (int i = 0; i < 4; ++i) {
+    uint8_t b[2];
+    if (at + 2 > limit || !in.peek(at, b, 2)) return 0;
+    at += 2 + be::u16(b);
+  }
+  return at <= limit ? at - off : 0;
+}
+
+// MDPR: fixed fields, a name and a type each after a length byte, then the
+// codec data after a four-byte length. Fills `s`; gives the size the fields
+// fill, or 0 when they run past `avail` bytes.
+uint32_t read_mdpr(const uint8_t* p, size_t avail, uint64_t off, Stream& s) {
+  if (avail < 46) return 0;
+  s.chunk = off;
+  s.number = be::u16(p + field::kMdprNumber);
+  s.max_bit_rate = be::u32(p + field::kMdprMaxBitRate);
+  s.avg_bit_rate = be::u32(p + field::kMdprAvgBitRate);
+  s.max_packet = be::u32(p + field::kMdprMaxPacket);
+  s.avg_packet = be::u32(p + field::kMdprAvgPacket);
+  s.preroll = be::u32(p + field::kMdprPreroll);
+  s.duration = be::u32(p + field::kMdprDuration);
+  size_t at = field::kMdprName;
+  if (at + 1 + p[at] > avail) return 0;
+  s.name.assign(reinterpret_cast<const char*>(p + at + 1), p[at]);
+  at += 1 + p[at];
+  if (at + 1 > avail || at + 1 + p[at] + 4 > avail) return 0;
+  s.mime.assign(reinterpret_cast<const char*>(p + at + 1), p[at]);
+  at += 1 + p[at];
+  uint32_t len = be::u32(p + at);
+  at += 4;
+  if (len > avail - at) return 0;
+  s.codec_at = off + at;
+  s.codec_len = len;
+  return uint32_t(at + len);
+}
+
+// Where a stream's codec data starts inside a damaged MDPR: its tag.
+bool find_codec(const uint8_t* p, size_t n, Stream& s) {
+  for (size_t i = field::kMdprName; i + 8 <= n; ++i) {
+    size_t at = be::tag_is(p + i, ".ra\xFD") ? i : be::tag_is(p + i, "VIDO") && i >= 4 ? i - 4 : SIZE_MAX;
+    if (at == SIZE_MAX || at < 4) continue;
+    uint32_t len = be::u32(p + at - 4);
+    if (len == 0 || len > n - at) len = uint32_t(n - at);
+    s.codec_at = s.chunk + at;
+    s.codec_len = len;
+    return true;
+  }
+  return false;
+}
+
+// What the codec data makes of a stream, and whether its type says the
+// same. A lost type comes back from the codec data.
+enum class StreamCheck { Ok, Mended, CodecDamaged };
+
+StreamCheck check_stream(Reader& in, Stream& s) {
+  const uint8_t* c = in.at(s.codec_at, s.codec_len < Reader::kMaxSpan ? s.codec_len : Reader::kMaxSpan);
+  bool codec_ok = c && read_codec(c, s.codec_len, s.codec);
+  bool type_ok = printable(s.mime);
+  s.physical = !(type_ok && starts_with(s.mime, "logical-"));
+  if (!s.physical) return StreamCheck::Ok;
+  if (!codec_ok) return StreamCheck::CodecDamaged;
+  bool video = s.codec.kind == CodecKind::Video, audio = s.codec.kind == CodecKind::Audio;
+  if (type_ok && ((starts_with(s.mime, "video/") && !video) || (starts_with(s.mime, "audio/") && !audio)))
+    type_ok = false;
+  s.video = video || (type_ok && starts_with(s.mime, "video/"));
+  if (type_ok && s.name.find('\0') == std::string::npos) return StreamCheck::Ok;
+  if (!video && !audio) return type_ok ? StreamCheck::Ok : StreamCheck::CodecDamaged;
+  if (!type_ok) s.mime = video ? "video/x-pn-realvideo" : "audio/x-pn-realaudio";
+  if (s.name.find('\0') != std::string::npos) s.name = video ? "Video Stream" : "Audio Stream";
+  s.rewrite = true;
+  return StreamCheck::Mended;
+}
+
+class HeaderReader {
+ public:
+  HeaderReader(Reader& in, Headers& h) : in_(in), h_(h) {}
+  HeaderVerdict run(uint64_t from);
+
+ private:
+  HeaderVerdict fail(HeaderVerdict v, HeaderProblem p, uint64_t at = 0) {
+    h_.problem = p;
+    h_.problem_at = at;
+    return v;
+  }
+  bool locate(uint64_t from);
+  bool chunk(uint64_t off, uint64_t& next);
+  bool add_mdpr(uint64_t off, uint32_t size, bool exact);
+  HeaderVerdict finish();
+
+  Reader& in_;
+  Headers& h_;
+  uint32_t lost_ = 0;  // damaged regions that may have held a stream header
+  bool cont_lost_ = false, codec_damaged_ = false;
+  uint16_t damaged_stream_ = 0;
+};
+
+// The file header, where junk (an HTTP response, a lost first piece of a
+// download) does not hide it; else the first header chunk.
+bool HeaderReader::locate(uint64_t from) {
+  uint64_t limit = from + kSearch < in_.size() ? from + kSearch : in_.size();
+  for (uint64_t q = from; q + field::kRmfSize <= limit; ++q) {
+    const uint8_t* p = in_.at(q, field::kRmfSize);
+    if (p && be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) {
+      h_.start = q;
+      h_.num_headers = be::u32(p + field::kRmfNumHeaders);
+      return true;
+    }
+  }
+  uint64_t q = find_chunk(in_, from, limit);
+  if (q == UINT64_MAX) return false;
+  const uint8_t* p = in_.at(q, 4);
+  if (be::tag_is(p, "DATA")) return false;
+  h_.start = q;
+  h_.rmf_found = false;
+  add_finding(h_.recovered, Note::FileHeaderRebuilt);
+  return true;
+}
+
+bool HeaderReader::add_mdpr(uint64_t off, uint32_t size, bool exact) {
+  const uint8_t* p = in_.at(off, size);
+  if (!p) return false;
+  Stream s;
+  uint32_t filled = read_mdpr(p, size, off, s);
+  s.chunk = off;
+  if (!exact || filled != size) {
+    // Its fields are damaged: the codec data's own tag says where it is.
+    s.rewrite = true;
+    Stream found = s;
+    if (find_codec(p, size, found))
+      s.codec_at = found.codec_at, s.codec_len = found.codec_len;
+    else if (filled == 0)
+      return false;
+  }
+  s.size = size;
+  switch (check_stream(in_, s)) {
+    case StreamCheck::CodecDamaged:
+      codec_damaged_ = true;
+      damaged_stream_ = s.number;
+      return true;
+    case StreamCheck::Mended:
+      break;
+    case StreamCheck::Ok:
+      break;
+  }
+  if (s.rewrite) add_finding(h_.recovered, Note::MdprMended, s.number);
+  h_.chunks.push_back({ChunkKind::Mdpr, off, size, int(h_.streams.size())});
+  if (s.mime.find("multirate") != std::string::npos) h_.multirate = true;
+  h_.streams.push_back(s);
+  return true;
+}
+
+// The header chunk at `off`; false when the bytes there are no chunk at
+// all. `next` is where the following chunk starts.
+bool HeaderReader::chunk(uint64_t off, uint64_t& next) {
+  if (!known_chunk_at(in_, off) && !other_chunk_at(in_, off)) return false;
+  const uint8_t* p = in_.at(off, 10);
+  uint64_t size = be::u32(p + 4), room = in_.size() - off;
+  ChunkKind kind = be::tag_is(p, "PROP")   ? ChunkKind::Prop
+                   : be::tag_is(p, "MDPR") ? ChunkKind::Mdpr
+                   : be::tag_is(p, "CONT") ? ChunkKind::Cont
+                                           : ChunkKind::Other;
+  if (kind == ChunkKind::Other) {
+    next = off + size;
+    h_.chunks.push_back({kind, off, uint32_t(size), -1});
+    return true;
+  }
+  // The size the fields fill; where it and the size field differ, the
+  // next chunk's tag tells which is right.
+  uint64_t filled = field::kPropSize;
+  if (kind == ChunkKind::Cont) filled = cont_fields_end(in_, off, off + (room < kHeaderGap ? room : kHeaderGap));
+  if (kind == ChunkKind::Mdpr) {
+    size_t n = size_t(room < kMaxMdpr ? room : kMaxMdpr);
+    const uint8_t* m = in_.at(off, n);
+    Stream probe;
+    filled = m ? read_mdpr(m, n, off, probe) : 0;
+  }
+  uint64_t use = size;
+  bool fields_ok = filled && filled == size;
+  if (!fields_ok && filled && boundary_at(in_, off + filled)) {
+    use = filled, fields_ok = true;
+  } else if (!fields_ok && (size < 10 || size > room || !boundary_at(in_, off + size))) {
+    uint64_t q = find_chunk(in_, off + 10, off + kHeaderGap);
+    if (q == UINT64_MAX) return false;
+    use = q - off;
+  }
+  if (use != size) add_finding(h_.recovered, Note::ChunkSizeFixed, off);
+  next = off + use;
+  if (kind == ChunkKind::Prop) {
+    const uint8_t* fields = in_.at(off, field::kPropSize);
+    if (h_.prop.found || use < field::kPropSize || !fields) return true;  // a second PROP is dropped
+    read_prop(fields, off, h_.prop);
+    h_.chunks.push_back({kind, off, uint32_t(use), -1});
+  } else if (kind == ChunkKind::Mdpr) {
+    if (!add_mdpr(off, uint32_t(use), fields_ok)) ++lost_;
+  } else if (fields_ok) {
+    h_.cont_found = true;
+    h_.chunks.push_back({kind, off, uint32_t(use), -1});
+  } else {
+    cont_lost_ = true;
+  }
+  return true;
+}
+
+HeaderVerdict HeaderReader::run(uint64_t from) {
+  const uint8_t* p = in_.at(from, 4);
+  if (p && be::tag_is(p, ".RMP")) return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
+  if (p && be::tag_is(p, ".ra\xFD")) return fail(HeaderVerdict::NotRealMedia, HeaderProblem::RealAudio);
+  if (!locate(from)) return fail(HeaderVerdict::NotRealMedia, HeaderProblem::NotRealMedia);
+  if (h_.start > from) add_finding(h_.recovered, Note::JunkBefore, h_.start - from);
+  uint64_t off = h_.start + (h_.rmf_found ? field::kRmfSize : 0);
+  for (;;) {
+    p = in_.at(off, 10);
+    if (p && be::tag_is(p, "DATA") && be::u16(p + 8) == 2)
+      return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
+    if (p && be::tag_is(p, "PROP") && be::u16(p + 8) == 2)
+      return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
+    if (p && known_chunk_at(in_, off) && be::tag_is(p, "DATA")) {
+      p = in_.at(off, field::kDataHeaderSize);
+      h_.data = off;
+      h_.data_size = be::u32(p + field::kDataSize);
+      h_.data_num_packets = be::u32(p + field::kDataNumPackets);
+      h_.data_next = be::u32(p + field::kDataNext);
+      h_.packets = off + field::kDataHeaderSize;
+      return finish();
+    }
+    uint64_t next = 0;
+    if (p && chunk(off, next)) {
+      off = next;
+      continue;
+    }
+    // Not a chunk: damage between two chunks, or DATA's header itself.
+    uint64_t q = find_chunk(in_, off + 1, off + kHeaderGap);
+    if (q != UINT64_MAX) {
+      ++lost_;
+      off = q;
+      continue;
+    }
+    if (h_.streams.empty())
+      return fail(lost_ ? HeaderVerdict::Damaged : HeaderVerdict::NotRealMedia,
+                  lost_ ? HeaderProblem::StreamLost : HeaderProblem::NotRealMedia);
+    // The packets start here or a DATA header's length later.
+    h_.data = off;
+    h_.data_found = false;
+    h_.packets = off;
+    add_finding(h_.recovered, Note::DataHeaderRebuilt);
+    return finish();
+  }
+}
+
+HeaderVerdict HeaderReader::finish() {
+  if (codec_damaged_) return fail(HeaderVerdict::Damaged, HeaderProblem::CodecDamaged, damaged_stream_);
+  size_t physical = 0;
+  for (size_t i = 0; i < h_.streams.size(); ++i) {
+    physical += h_.streams[i].physical;
+    for (size_t j = 0; j < i; ++j)
+      if (h_.streams[i].number == h_.streams[j].number)
+        return fail(HeaderVerdict::Damaged, HeaderProblem::DuplicateStream, h_.streams[i].number);
+  }
+  // A lost region that held a stream's header cannot be rebuilt from the
+  // packets, their codec being unknown; one that held PROP or CONT can.
+  bool prop_lost = !h_.prop.found;
+  uint32_t unexplained = lost_ - (prop_lost && lost_ ? 1 : 0);
+  bool stream_lost = h_.prop.found ? h_.prop.num_streams > h_.streams.size()
+                                   : unexplained > (h_.cont_found ? 0u : 1u);
+  if (stream_lost) return fail(HeaderVerdict::Damaged, HeaderProblem::StreamLost);
+  if (physical == 0) return fail(HeaderVerdict::Damaged, HeaderProblem::NoStreams);
+  if (prop_lost) add_finding(h_.recovered, Note::PropRebuilt);
+  if (h_.prop.found && h_.prop.num_streams != h_.streams.size()) add_finding(h_.recovered, Note::WrongStreamCount);
+  if (cont_lost_ || (!h_.cont_found && unexplained)) add_finding(h_.recovered, Note::ContRebuilt);
+  return HeaderVerdict::Ok;
 }
 
 }  // namespace
@@ -61,46 +353,8 @@ int physical_stream(const Headers& h, uint16_t number) {
   return -1;
 }
 
-HeaderVerdict read_headers(Reader& in, Headers& h, std::string& why) {
-  const uint8_t* p = in.at(0, 18);
-  if (p && be::tag_is(p, ".RMP")) return why = "64-bit RealMedia variant (.RMP)", HeaderVerdict::Variant64;
-  if (!p || !be::tag_is(p, ".RMF")) return why = "not a RealMedia file", HeaderVerdict::NotRealMedia;
-  uint32_t rmf_size = be::u32(p + 4);
-  if (rmf_size < 18 || rmf_size > in.size()) return why = "damaged file header", HeaderVerdict::Damaged;
-  h.num_headers = be::u32(p + field::kRmfNumHeaders);
-  bool have_prop = false;
-  for (uint64_t off = rmf_size;;) {
-    p = in.at(off, 10);
-    if (!p) return why = "no DATA chunk", HeaderVerdict::Damaged;
-    uint32_t size = be::u32(p + 4);
-    uint16_t version = be::u16(p + 8);
-    if (be::tag_is(p, "DATA")) {
-      if (version == 2) return why = "64-bit DATA chunk", HeaderVerdict::Variant64;
-      p = in.at(off, field::kDataHeaderSize);
-      if (!p || version != 0 || !have_prop) return why = "damaged headers", HeaderVerdict::Damaged;
-      h.data = off;
-      h.data_size = size;
-      h.data_num_packets = be::u32(p + field::kDataNumPackets);
-      h.data_next = be::u32(p + field::kDataNext);
-      return HeaderVerdict::Ok;
-    }
-    if (size < 10 || size > in.size() - off) return why = "damaged headers", HeaderVerdict::Damaged;
-    ++h.header_chunks;
-    if (be::tag_is(p, "PROP")) {
-      if (version == 2) return why = "64-bit PROP chunk", HeaderVerdict::Variant64;
-      if (version != 0 || size < kPropSize || have_prop || !(p = in.at(off, kPropSize)))
-        return why = "damaged PROP chunk", HeaderVerdict::Damaged;
-      read_prop(p, off, h.prop);
-      have_prop = true;
-    } else if (be::tag_is(p, "MDPR")) {
-      Stream s;
-      std::string mime;
-      if (!read_mdpr(in, off, size, s, mime)) return why = "damaged MDPR chunk", HeaderVerdict::Damaged;
-      if (s.physical && physical_stream(h, s.number) >= 0)
-        return why = "two streams with one number", HeaderVerdict::Damaged;
-      if (mime.find("multirate") != std::string::npos) h.multirate = true;
-      h.streams.push_back(s);
-    }
-    off += size;
-  }
+HeaderVerdict read_headers(Reader& in, Headers& h, uint64_t from) {
+  h = Headers();
+  HeaderReader r(in, h);
+  return r.run(from);
 }

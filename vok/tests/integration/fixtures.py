@@ -22,6 +22,9 @@ KINDS = {
     "v_rv20_big": ["-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25", "-t", "10",
                    "-c:v", "rv20", "-q:v", "2", "-g", "50"],
     "a_ac3": ["-f", "lavfi", "-i", "sine=f=440", "-t", "20", "-c:a", "ac3"],
+    # Another file made the same way: a reference for lost headers, a second part.
+    "av_rv20_ac3_15s": ["-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i",
+                        "sine=f=660", "-t", "15", "-c:v", "rv20", "-c:a", "ac3"],
     "tiny": ["-f", "lavfi", "-i", "testsrc=size=128x96:rate=10", "-f", "lavfi", "-i", "sine=r=8000", "-t", "3",
              "-c:v", "rv10", "-c:a", "real_144", "-ac", "1"],
 }
@@ -229,6 +232,8 @@ def insert_header(data, chunk_bytes, after_stream=None):
     grow = len(chunk_bytes)
     put32(buf, 14, m.rmf["num_headers"] + 1)
     p = m.prop["offset"]
+    if chunk_bytes[:4] == b"MDPR":  # writers count every stream header, logical ones too
+        put16(buf, p + rmwalk.PROP_OFFSETS["num_streams"], m.prop["num_streams"] + 1)
     put32(buf, p + rmwalk.PROP_OFFSETS["data_offset"], m.prop["data_offset"] + grow)
     if m.prop["index_offset"]:
         put32(buf, p + rmwalk.PROP_OFFSETS["index_offset"], m.prop["index_offset"] + grow)
@@ -324,6 +329,10 @@ def damaged(clean, unfinalized):
     flags = model(av).prop["flags"]
     out.append(Fixture("av_rv20_ac3/live_flag", prop_patch(av, "flags", flags | rmwalk.LIVE_FLAG), av, [], True))
 
+    prop_size = bytearray(av)
+    put32(prop_size, model(av).prop["offset"] + 4, 0x7A3B19C5)
+    out.append(Fixture("av_rv20_ac3/prop_size_garbage", bytes(prop_size), av, [], True))
+
     info = with_fileinfo(av)
     out.append(Fixture("av_rv20_ac3/fileinfo", info, info, [], False))
     add("av_rv20_ac3/fileinfo_random40", info, random_fill)
@@ -346,10 +355,12 @@ def refused(clean):
 def unreadable(clean):
     """Inputs that are not RealMedia at all, or whose headers cannot be read (exit 3)."""
     av = clean["av_rv20_ac3"]
-    prop_size = bytearray(av)
-    put32(prop_size, model(av).prop["offset"] + 4, 0x7A3B19C5)
-    return {"empty": b"", "text": b"this is not a movie\n" * 20, "prop_size_garbage": bytes(prop_size),
-            "rmf_tag_only": b".RMF"}
+    mdpr_lost = bytearray(av)
+    audio = model(av).streams[max(model(av).physical())]
+    end = next(c.offset + c.size for c in model(av).chunks if c.offset == audio.offset)
+    mdpr_lost[audio.offset:end] = bytes(end - audio.offset)
+    return {"empty": b"", "text": b"this is not a movie\n" * 20, "rmf_tag_only": b".RMF",
+            "bare_realaudio": b".ra\xfd\x00\x04" + bytes(200), "stream_header_lost": bytes(mdpr_lost)}
 
 
 def without_index(data):
@@ -365,3 +376,70 @@ def without_index(data):
 def reindexed(data):
     """The packets of data with the tests' own index: the control for seeks."""
     return with_index(without_index(data))
+
+
+# --- damage a packet chain alone does not show ------------------------------
+
+HTTP_RESPONSE = (b"HTTP/1.1 200 OK\r\nServer: Apache\r\nContent-Type: application/vnd.rn-realmedia\r\n"
+                 b"Accept-Ranges: bytes\r\n\r\n")
+
+
+def chunk_of(m, tag, stream=None):
+    for c in m.chunks:
+        if c.tag == tag and (stream is None or m.streams[stream].offset == c.offset):
+            return c
+    raise KeyError(tag)
+
+
+def overwrite(data, at, new):
+    return data[:at] + new + data[at + len(new):]
+
+
+def packet_at(m, frac, stream):
+    """The first packet of a stream from a fraction of the file on."""
+    return next(p for p in m.packets if p.offset >= m.size * frac and p.stream == stream)
+
+
+def recoverable(av):
+    """The headers damaged where the packets say how to rebuild them, and
+    packets that chain but cannot be right: a timestamp with a flipped bit,
+    a piece of a download written twice, a stream number that flipped."""
+    m = model(av)
+    video, audio = min(m.physical()), max(m.physical())
+    rnd = random.Random(SEED)
+    data = chunk_of(m, b"DATA")
+    vmdpr = chunk_of(m, b"MDPR", video)
+    prop, cont = chunk_of(m, b"PROP"), chunk_of(m, b"CONT")
+    name_at = vmdpr.offset + 40
+    name_len = av[name_at]
+    mime_len = av[name_at + 1 + name_len]
+    texts = overwrite(overwrite(av, name_at + 1, bytes(name_len)), name_at + 2 + name_len, bytes(mime_len))
+    flipped = packet_at(m, 0.5, video)
+    ts = bytearray(av)
+    put32(ts, flipped.offset + 6, flipped.ts ^ (1 << 24))
+    moved = packet_at(m, 0.45, video)
+    stream = bytearray(av)
+    put16(stream, moved.offset + 4, audio)
+    twice_at = int(m.size * 0.4)
+    twice = av[:twice_at + 65536] + av[twice_at:twice_at + 65536] + av[twice_at + 65536:]
+    size = bytearray(av)
+    put32(size, vmdpr.offset + 4, vmdpr.size + 4)
+    cases = [
+        ("junk_before", rnd.randbytes(512) + av, []),
+        ("http_response_before", HTTP_RESPONSE + av, []),
+        ("data_header_zeroed", overwrite(av, data.offset, bytes(18)), []),
+        ("data_header_overwritten", overwrite(av, data.offset, rnd.randbytes(18)), []),
+        ("prop_zeroed", overwrite(av, prop.offset, bytes(prop.size)), []),
+        ("cont_zeroed", overwrite(av, cont.offset, bytes(cont.size)), []),
+        ("mdpr_size_off_by_4", bytes(size), []),
+        ("mdpr_name_and_type_zeroed", texts, []),
+        ("timestamp_bit_flipped", bytes(ts), [(flipped.offset + 6, flipped.offset + 10)]),
+        ("piece_written_twice", twice, []),
+        ("stream_number_flipped", bytes(stream), [(moved.offset + 4, moved.offset + 6)]),
+    ]
+    return [Fixture(f"recover/{name}", d, av, ranges, True) for name, d, ranges in cases]
+
+
+def head_lost(av, n):
+    """The first n bytes never arrived: every header and the first packets."""
+    return Fixture(f"head_lost/{n // 1024}k", bytes(n) + av[n:], av, [(0, n)], True)

@@ -39,6 +39,8 @@ class Context:
         self.work, self.vok, self.index = work, vok, index
         self.scratch = Scratch(os.path.join(work, "scratch"))
         self.rows = []
+        self.recovered = []
+        self.last_summary = ""
         self.notes = []
         self.serial = 0
 
@@ -146,6 +148,7 @@ def repair_case(ctx, fx):
     counts = r.counts()
     if counts and counts[0] != v.kept:
         problems.append(f"summary says kept {counts[0]}, the file holds {v.kept}")
+    ctx.last_summary = r.out.strip()
     if ctx.index:
         problems += index_stage(ctx, folder, fixed, fx)
     ctx.rows.append((fx.name, v.original, v.expected, v.kept, counts[1] if counts else "?",
@@ -197,6 +200,108 @@ def only_index_added(old, new):
     if stray:
         problems.append(f"-i added {stray[0].tag!r} at {stray[0].offset}, not only INDX")
     return problems
+
+
+# --- damage before the first packet, and packets that cannot be right ---------
+
+def recover_case(ctx, fx):
+    """repair_case, remembering what vok said for the table."""
+    problems = repair_case(ctx, fx)
+    ctx.recovered.append((fx.name, ctx.last_summary))
+    return problems
+
+
+def head_lost_case(ctx, fx):
+    """Without headers vok says where the packets start and what can repair
+    it; with a file made the same way as reference it repairs."""
+    folder = ctx.folder()
+    path = os.path.join(folder, NAME)
+    put(path, fx.data)
+    before = state(path)
+    problems = []
+    for args in (["--check"], ["-f"], ["-i"]):
+        r = ctx.vok(*args, NAME, cwd=folder)
+        problems += [f"{args[0]}: {p}" for p in error_problems(r, 3, NAME) + untouched(before, path)]
+        if "packets start at offset" not in r.err or "--reference" not in r.err:
+            problems.append(f"{args[0]}: want where the packets start and --reference: {r.err.strip()!r}")
+    good = os.path.join(ctx.folder(), "good.rm")
+    put(good, ctx.clean["av_rv20_ac3_15s"])
+    r = ctx.vok("-f", "--reference", good, NAME, cwd=folder)
+    if r.code != 0:
+        return problems + [f"-f --reference: want exit 0: {r}"]
+    fixed = read(path)
+    problems += backup_problems(folder, fx.data, fixed)
+    v = judge(ctx.scratch, fixed, fx)
+    # The first keyframe went with the head: the decoder starts on a P-frame.
+    problems += [p for p in v.problems if "first frame is no keyframe" not in p]
+    ctx.recovered.append((fx.name + " with --reference", r.out.strip()))
+    ctx.rows.append((fx.name, v.original, v.expected, v.kept, "", "FAIL" if problems else "ok"))
+    return problems
+
+
+def misfit_case(ctx):
+    """A reference whose streams are not those of the file's packets is refused."""
+    folder = ctx.folder()
+    path = os.path.join(folder, NAME)
+    put(path, fixtures.head_lost(ctx.clean["av_rv20_ac3"], 4096).data)
+    before = state(path)
+    good = os.path.join(folder, "other.rm")
+    put(good, ctx.clean["a_ac3"])
+    r = ctx.vok("-f", "--reference", good, NAME, cwd=folder)
+    return error_problems(r, 4, NAME) + untouched(before, path) + leftovers(folder, [NAME, "other.rm"])
+
+
+def joined_case(ctx):
+    """cat a.rm b.rm of one making: b follows a, its times moved on."""
+    a, b = ctx.clean["av_rv20_ac3"], ctx.clean["av_rv20_ac3_15s"]
+    folder = ctx.folder()
+    path = os.path.join(folder, NAME)
+    put(path, a + b)
+    r = ctx.vok("-f", NAME, cwd=folder)
+    if r.code != 0:
+        return [f"-f: want exit 0: {r}"]
+    fixed = read(path)
+    m, ma, mb = rmwalk.walk(fixed), rmwalk.walk(a), rmwalk.walk(b)
+    problems = [f"rmwalk: {p}" for p in m.problems] + backup_problems(folder, a + b, fixed)
+    if len(m.packets) != len(ma.packets) + len(mb.packets):
+        problems.append(f"{len(m.packets)} packets, want {len(ma.packets)} + {len(mb.packets)}")
+    for stream in m.physical():
+        ts = [p.ts for p in m.packets if p.stream == stream]
+        if any(y < x for x, y in zip(ts, ts[1:])):
+            problems.append(f"stream {stream}: timestamps go back")
+    want = ma.prop["duration"] + mb.prop["duration"]
+    if abs(m.prop["duration"] - want) > 80:
+        problems.append(f"duration {m.prop['duration']} ms, want about {want}")
+    scratch = ctx.scratch.write(fixed, "joined.rm")
+    problems += oracle.decode_errors(scratch)
+    if "joined" not in r.out:
+        problems.append(f"the summary does not say it joined: {r.out.strip()!r}")
+    ctx.recovered.append(("recover/two_files_of_one_making", r.out.strip()))
+    return problems
+
+
+def second_file_case(ctx):
+    """cat a.rm b.rm of different streams: a is kept, vok says b follows."""
+    a, b = ctx.clean["av_rv20_ac3"], ctx.clean["a_ac3"]
+    folder = ctx.folder()
+    path = os.path.join(folder, NAME)
+    put(path, a + b)
+    r = ctx.vok("-f", NAME, cwd=folder)
+    if r.code != 0:
+        return [f"-f: want exit 0: {r}"]
+    fixed = read(path)
+    problems = backup_problems(folder, a + b, fixed)
+    problems += compare_packets(rmwalk.walk(a), rmwalk.walk(fixed))
+    if "second, different file follows" not in r.out:
+        problems.append(f"the summary does not say a second file follows: {r.out.strip()!r}")
+    ctx.recovered.append(("recover/two_different_files", r.out.strip()))
+    return problems
+
+
+def compare_packets(want, got):
+    if [(p.stream, p.ts) for p in want.packets] != [(p.stream, p.ts) for p in got.packets]:
+        return [f"packets: want {len(want.packets)} of the first file, got {len(got.packets)}"]
+    return []
 
 
 # --- files from real producers ------------------------------------------------
@@ -429,6 +534,14 @@ def cases(ctx):
         yield f"fresh/{kind}", fresh_case, kind
     for fx in ctx.damaged:
         yield f"repair/{fx.name}", repair_case, fx
+    for fx in fixtures.recoverable(ctx.clean["av_rv20_ac3"]):
+        yield fx.name, recover_case, fx
+    for n in (4096, 65536):
+        fx = fixtures.head_lost(ctx.clean["av_rv20_ac3"], n)
+        yield fx.name, head_lost_case, fx
+    yield "recover/reference_of_other_streams", misfit_case
+    yield "recover/two_files_of_one_making", joined_case
+    yield "recover/two_different_files", second_file_case
     names = real_files()
     if not names:
         print(f"SKIP real/*: no files from real producers in {REALDATA}")
@@ -534,6 +647,10 @@ def main():
                 print(f"note: {n}")
             if ctx.rows:
                 print_table(ctx.rows)
+            if ctx.recovered:
+                print("\n| damage | what vok said |\n|---|---|")
+                for name, said in ctx.recovered:
+                    print(f"| {name} | {said} |")
         print(f"\n{failures} failed")
         return 1 if failures else 0
     finally:

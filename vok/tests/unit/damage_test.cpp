@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "messages.h"
 #include "pipeline.h"
 #include "rm_builder.h"
 
@@ -121,20 +122,19 @@ TEST(Damage, ExactlyTheUntouchedPacketsSurvive) {
       BuiltFile f = build_rm(o);
       Damage d = c.apply(f);
       Pipeline p = run_pipeline(f.bytes);
-      ASSERT_TRUE(p.plan.refused.empty()) << p.plan.refused;
+      ASSERT_EQ(p.plan.refused, Refusal::None);
       std::vector<Range> want = expected_runs(f, d);
       ASSERT_EQ(p.s.kept.size(), want.size());
       for (size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(p.s.kept[i].offset, want[i].offset) << i;
         EXPECT_EQ(p.s.kept[i].length, want[i].length) << i;
       }
-      std::string found;
-      for (const std::string& s : p.plan.found) found += s + "; ";
+      std::string found = findings_text(Lang::En, p.plan.found);
       EXPECT_NE(found.find(c.found), std::string::npos) << found;
       EXPECT_TRUE(p.plan.removes_bytes);
       ASSERT_EQ(p.out.size(), p.plan.output_size);
       Pipeline again = run_pipeline(p.out);
-      EXPECT_FALSE(again.plan.changes()) << "repaired file still needs: " << again.plan.found.size();
+      EXPECT_FALSE(again.plan.changes) << "repaired file still needs: " << again.plan.found.size();
       EXPECT_EQ(again.s.packets, p.s.packets);
     }
   }
@@ -152,7 +152,7 @@ TEST(Damage, ChainedDataChunksAreMergedLosingNothing) {
   EXPECT_EQ(p.s.extra_data.size(), 1u);
   EXPECT_EQ(p.s.packets, f.packets.size());
   Pipeline again = run_pipeline(p.out);
-  EXPECT_FALSE(again.plan.changes());
+  EXPECT_FALSE(again.plan.changes);
   EXPECT_EQ(again.s.packets, f.packets.size());
   EXPECT_EQ(again.out.size(), 0u);
   EXPECT_EQ(p.out.size(), f.bytes.size() - 18);

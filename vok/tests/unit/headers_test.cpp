@@ -1,40 +1,96 @@
+// Damage before the first packet: what can be rebuilt is, every packet
+// survives and the result reads as sound; what cannot be rebuilt is named.
 #include <gtest/gtest.h>
 
 #include <functional>
 
+#include "messages.h"
 #include "pipeline.h"
 #include "rm_builder.h"
 
 namespace {
 
+const Note kNoNote = Note(255);
+
+void zero(BuiltFile& f, uint64_t at, uint64_t n) { std::fill_n(f.bytes.begin() + long(at), n, 0); }
+
+void prepend(BuiltFile& f, const std::string& junk) { f.bytes.insert(f.bytes.begin(), junk.begin(), junk.end()); }
+
+// The name and type bytes of stream 0's MDPR, their lengths kept.
+void zero_texts(BuiltFile& f) {
+  uint64_t at = f.mdpr[0] + 40;
+  uint8_t name = f.bytes[at];
+  zero(f, at + 1, name);
+  zero(f, at + 2 + name, f.bytes[at + 1 + name]);
+}
+
 struct HeaderCase {
   const char* name;
   std::function<void(BuiltFile&)> damage;
   HeaderVerdict verdict;
+  Note note;  // what the summary names, where the verdict is Ok
+  HeaderProblem problem = HeaderProblem::None;
 };
 
-TEST(Headers, VerdictForEachKindOfHeader) {
-  const HeaderCase cases[] = {
-      {"sound", [](BuiltFile&) {}, HeaderVerdict::Ok},
-      {"not RealMedia", [](BuiltFile& f) { f.bytes[0] = 'X'; }, HeaderVerdict::NotRealMedia},
-      {"64-bit file tag", [](BuiltFile& f) { f.bytes[3] = 'P'; }, HeaderVerdict::Variant64},
-      {"64-bit PROP", [](BuiltFile& f) { f.bytes[f.prop + 9] = 2; }, HeaderVerdict::Variant64},
-      {"64-bit DATA", [](BuiltFile& f) { f.bytes[f.data + 9] = 2; }, HeaderVerdict::Variant64},
-      {"chunk size below 10", [](BuiltFile& f) { put32(f.bytes, f.prop + 4, 9); }, HeaderVerdict::Damaged},
-      {"chunk past the end", [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, 0x7FFFFFFF); },
-       HeaderVerdict::Damaged},
-      {"mime runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; },
-       HeaderVerdict::Damaged},
-      {"no PROP", [](BuiltFile& f) { f.bytes[f.prop] = 'X'; }, HeaderVerdict::Damaged},
-      {"two streams numbered alike", [](BuiltFile& f) { f.bytes[f.mdpr[1] + 11] = 0; },
-       HeaderVerdict::Damaged},
-      {"cut inside the headers", [](BuiltFile& f) { f.bytes.resize(f.data - 4); }, HeaderVerdict::Damaged},
-  };
-  for (const HeaderCase& c : cases) {
+const HeaderCase kCases[] = {
+    {"sound", [](BuiltFile&) {}, HeaderVerdict::Ok, kNoNote},
+    {"junk before the file header", [](BuiltFile& f) { prepend(f, std::string(512, '\x5A')); }, HeaderVerdict::Ok,
+     Note::JunkBefore},
+    {"an HTTP response before it",
+     [](BuiltFile& f) { prepend(f, "HTTP/1.1 200 OK\r\nContent-Type: application/vnd.rn-realmedia\r\n\r\n"); },
+     HeaderVerdict::Ok, Note::JunkBefore},
+    {"file header tag lost", [](BuiltFile& f) { f.bytes[0] = 'X'; }, HeaderVerdict::Ok, Note::FileHeaderRebuilt},
+    {"PROP zeroed", [](BuiltFile& f) { zero(f, f.prop, 50); }, HeaderVerdict::Ok, Note::PropRebuilt},
+    {"PROP size garbage", [](BuiltFile& f) { put32(f.bytes, f.prop + 4, 0x7A3B19C5); }, HeaderVerdict::Ok,
+     Note::ChunkSizeFixed},
+    {"CONT zeroed", [](BuiltFile& f) { zero(f, f.cont, 23); }, HeaderVerdict::Ok, Note::ContRebuilt},
+    {"MDPR size 4 too large", [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + 4, get32(f.bytes, f.mdpr[0] + 4) + 4); },
+     HeaderVerdict::Ok, Note::ChunkSizeFixed},
+    {"MDPR size 4 too small", [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, get32(f.bytes, f.mdpr[1] + 4) - 4); },
+     HeaderVerdict::Ok, Note::ChunkSizeFixed},
+    {"MDPR name and type zeroed", zero_texts, HeaderVerdict::Ok, Note::MdprMended},
+    {"MDPR type runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; }, HeaderVerdict::Ok,
+     Note::MdprMended},
+    {"DATA header zeroed", [](BuiltFile& f) { zero(f, f.data, 18); }, HeaderVerdict::Ok, Note::DataHeaderRebuilt},
+    {"DATA header overwritten",
+     [](BuiltFile& f) { std::fill_n(f.bytes.begin() + long(f.data), 18, 0xC3); },
+     HeaderVerdict::Ok, Note::DataHeaderRebuilt},
+    {"codec data damaged", [](BuiltFile& f) { f.bytes[get32(f.bytes, f.mdpr[1] + 4) + f.mdpr[1] - 86 + 5] = 9; },
+     HeaderVerdict::Damaged, kNoNote, HeaderProblem::CodecDamaged},
+    {"a stream's header lost", [](BuiltFile& f) { zero(f, f.mdpr[1], get32(f.bytes, f.mdpr[1] + 4)); },
+     HeaderVerdict::Damaged, kNoNote, HeaderProblem::StreamLost},
+    {"two streams numbered alike", [](BuiltFile& f) { f.bytes[f.mdpr[1] + 11] = 0; }, HeaderVerdict::Damaged,
+     kNoNote, HeaderProblem::DuplicateStream},
+    {"64-bit file tag", [](BuiltFile& f) { f.bytes[3] = 'P'; }, HeaderVerdict::Variant64, kNoNote,
+     HeaderProblem::Variant64},
+    {"64-bit DATA", [](BuiltFile& f) { f.bytes[f.data + 9] = 2; }, HeaderVerdict::Variant64, kNoNote,
+     HeaderProblem::Variant64},
+    {"a bare RealAudio stream", [](BuiltFile& f) { f.bytes.assign({'.', 'r', 'a', 0xFD, 0, 4, 0, 0}); },
+     HeaderVerdict::NotRealMedia, kNoNote, HeaderProblem::RealAudio},
+    {"text", [](BuiltFile& f) { f.bytes.assign(400, 'x'); }, HeaderVerdict::NotRealMedia, kNoNote,
+     HeaderProblem::NotRealMedia},
+};
+
+TEST(Headers, RebuiltWhereThePacketsSayHow) {
+  for (const HeaderCase& c : kCases) {
     SCOPED_TRACE(c.name);
     BuiltFile f = build_rm();
     c.damage(f);
-    EXPECT_EQ(run_pipeline(f.bytes).verdict, c.verdict);
+    Pipeline p = run_pipeline(f.bytes);
+    ASSERT_EQ(p.verdict, c.verdict);
+    EXPECT_EQ(p.h.problem, c.problem);
+    if (c.verdict != HeaderVerdict::Ok) continue;
+    bool named = c.note == kNoNote;
+    for (const Finding& found : p.plan.found) named = named || found.note == c.note;
+    EXPECT_TRUE(named) << findings_text(Lang::En, p.plan.found);
+    EXPECT_EQ(p.s.packets, f.packets.size()) << "no packet is lost to header damage";
+    if (c.note == kNoNote) continue;
+    EXPECT_TRUE(p.plan.removes_bytes);
+    Pipeline again = run_pipeline(p.out);
+    EXPECT_EQ(again.verdict, HeaderVerdict::Ok);
+    EXPECT_TRUE(again.h.intact());
+    EXPECT_FALSE(again.plan.changes) << findings_text(Lang::En, again.plan.found);
+    EXPECT_EQ(again.s.packets, f.packets.size());
   }
 }
 

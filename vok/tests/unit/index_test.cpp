@@ -1,12 +1,11 @@
 // The records -i chooses, the INDX chunks it lays out, and the in-place update
 // on a real file: once is enough, twice changes nothing.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
 
 #include "be_bytes.h"
+#include "console_mem.h"
+#include "memfs.h"
+#include "vok_run.h"
 #include "index_apply.h"
 #include "index_build.h"
 #include "pipeline.h"
@@ -25,8 +24,7 @@ struct Indexed {
 Indexed index_of(const std::vector<uint8_t>& bytes) {
   Indexed r;
   Reader in(bytes.data(), bytes.size());
-  std::string why;
-  EXPECT_EQ(read_headers(in, r.h, why), HeaderVerdict::Ok);
+  EXPECT_EQ(read_headers(in, r.h), HeaderVerdict::Ok);
   IndexBuilder b(r.h);
   r.s = scan_packets(in, r.h, &b);
   r.repair = plan_repair(in, r.h, r.s);
@@ -38,7 +36,8 @@ Indexed index_of(const std::vector<uint8_t>& bytes) {
 TEST(Index, RecordsForKeyframesAndAboutOneAudioRecordASecond) {
   BuiltFile f = build_rm();
   Indexed r = index_of(f.bytes);
-  ASSERT_TRUE(r.plan.refused.empty());
+  ASSERT_EQ(r.plan.refused, Refusal::None);
+  ASSERT_FALSE(r.plan.needs_repair);
   const std::vector<uint8_t>& c = r.plan.chunks;
   ASSERT_GE(c.size(), 40u);
   std::vector<uint64_t> starts;
@@ -79,25 +78,11 @@ TEST(Index, RecordsForKeyframesAndAboutOneAudioRecordASecond) {
 TEST(Index, RefusesAFileThatNeedsRepairFirst) {
   BuiltFile f = build_rm();
   f.bytes.resize(f.bytes.size() - 100);
-  EXPECT_NE(index_of(f.bytes).plan.refused, "");
+  EXPECT_TRUE(index_of(f.bytes).plan.needs_repair);
 }
 
-std::vector<uint8_t> slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Indexes the file at `path` in place, as the program does.
-bool index_in_place(const std::string& path) {
-  std::vector<uint8_t> bytes = slurp(path);
-  Indexed r = index_of(bytes);
-  if (!r.plan.changes) return false;
-  fileio::File f;
-  EXPECT_TRUE(fileio::open_update(path, f));
-  EXPECT_TRUE(apply_index(f, r.plan));
-  fileio::close(f);
-  return true;
-}
+std::string text(const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); }
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 TEST(Index, InPlaceOnceThenNothingMoreToDo) {
   for (bool trailer : {false, true}) {
@@ -105,24 +90,24 @@ TEST(Index, InPlaceOnceThenNothingMoreToDo) {
     BuildOptions o;
     o.trailer = trailer;
     BuiltFile f = build_rm(o);
-    char path[] = "/tmp/vok-index-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, f.bytes.data(), f.bytes.size()), ssize_t(f.bytes.size()));
-    ::close(fd);
-    EXPECT_TRUE(index_in_place(path));
-    std::vector<uint8_t> once = slurp(path);
+    memfs::reset();
+    console_mem::reset();
+    memfs::put("/m/a.rm", text(f.bytes));
+    EXPECT_EQ(run_vok({"-i", "/m/a.rm"}), 0);
+    std::vector<uint8_t> once = bytes(memfs::get("/m/a.rm"));
     Indexed r = index_of(once);
-    EXPECT_FALSE(r.repair.changes()) << "an indexed file is sound";
+    EXPECT_FALSE(r.repair.changes) << "an indexed file is sound";
     EXPECT_FALSE(r.plan.changes);
     uint64_t packets_end = f.packets.back().offset + f.packets.back().length;
     EXPECT_EQ(get32(once, f.prop + 38), packets_end) << "index_offset";
+    EXPECT_EQ(get32(once, 14), 7u) << "num_headers: PROP, CONT, two MDPRs, DATA and two INDX";
     EXPECT_TRUE(std::equal(once.begin() + long(f.data + 18), once.begin() + long(packets_end),
                            f.bytes.begin() + long(f.data + 18)))
         << "packets untouched";
-    EXPECT_FALSE(index_in_place(path));
-    EXPECT_EQ(slurp(path), once);
-    std::remove(path);
+    uint64_t mtime = memfs::mtime("/m/a.rm");
+    EXPECT_EQ(run_vok({"-i", "/m/a.rm"}), 0);
+    EXPECT_EQ(memfs::mtime("/m/a.rm"), mtime) << "a second -i changes nothing";
+    EXPECT_EQ(memfs::list("/m"), std::vector<std::string>{"a.rm"});
   }
 }
 

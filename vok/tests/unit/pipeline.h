@@ -19,14 +19,13 @@ struct Pipeline {
 inline Pipeline run_pipeline(const std::vector<uint8_t>& bytes) {
   Pipeline p;
   Reader in(bytes.data(), bytes.size());
-  std::string why;
-  p.verdict = read_headers(in, p.h, why);
+  p.verdict = read_headers(in, p.h);
   if (p.verdict != HeaderVerdict::Ok) return p;
   p.s = scan_packets(in, p.h, nullptr);
   p.plan = plan_repair(in, p.h, p.s);
-  if (p.plan.refused.empty() && p.plan.changes()) {
+  if (p.plan.refused == Refusal::None && p.plan.changes) {
     Sink sink(p.out);
-    write_repaired(in, p.h, p.s, p.plan, sink);
+    write_repaired(in, p.s, p.plan, sink);
   }
   return p;
 }

@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "messages.h"
 #include "pipeline.h"
 #include "rm_builder.h"
 
@@ -66,15 +67,14 @@ TEST(Plan, WhatNeedsRepairAndWhatIsLeftAlone) {
     BuiltFile f = build_rm(o);
     if (c.change) c.change(f);
     Pipeline p = run_pipeline(f.bytes);
-    ASSERT_TRUE(p.plan.refused.empty());
-    EXPECT_EQ(p.plan.changes(), c.found != nullptr);
+    ASSERT_EQ(p.plan.refused, Refusal::None);
+    EXPECT_EQ(p.plan.changes, c.found != nullptr);
     EXPECT_FALSE(p.plan.removes_bytes);
     if (!c.found) continue;
-    std::string found;
-    for (const std::string& s : p.plan.found) found += s + "; ";
+    std::string found = findings_text(Lang::En, p.plan.found);
     EXPECT_NE(found.find(c.found), std::string::npos) << found;
     ASSERT_EQ(p.out.size(), f.bytes.size());
-    EXPECT_FALSE(run_pipeline(p.out).plan.changes());
+    EXPECT_FALSE(run_pipeline(p.out).plan.changes);
   }
 }
 
@@ -96,13 +96,13 @@ TEST(Plan, RefusesWhatCannotBeRepairedSafely) {
   BuildOptions multirate;
   multirate.logical_mime = "logical-audio/x-pn-multirate-realaudio";
   BuiltFile f = build_rm(multirate);
-  EXPECT_TRUE(run_pipeline(f.bytes).plan.refused.empty()) << "a sound multirate file is left as it is";
+  EXPECT_EQ(run_pipeline(f.bytes).plan.refused, Refusal::None) << "a sound multirate file is left as it is";
   f.bytes.resize(f.bytes.size() * 2 / 3);
-  EXPECT_NE(run_pipeline(f.bytes).plan.refused, "");
+  EXPECT_NE(run_pipeline(f.bytes).plan.refused, Refusal::None);
 
   BuiltFile empty = build_rm();
   empty.bytes.resize(empty.data + 18);
-  EXPECT_EQ(run_pipeline(empty.bytes).plan.refused, "no packets found");
+  EXPECT_EQ(run_pipeline(empty.bytes).plan.refused, Refusal::NoPackets);
 }
 
 }  // namespace

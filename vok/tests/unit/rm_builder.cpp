@@ -9,6 +9,17 @@ void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); 
 
 void put_bytes(std::vector<uint8_t>& b, const std::vector<uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
 
+// AC-3 at a constant rate: 250 bytes every 32 ms.
+const Ra5 kAc3 = [] {
+  Ra5 r;
+  r.interleaver = "Int0";
+  r.fourcc = "dnet";
+  r.sub_packet_h = 1;
+  r.frame_size = 250;
+  r.bytes_per_minute = 468750;
+  return r;
+}();
+
 void mdpr(BuiltFile& f, uint16_t number, const std::string& mime, bool video) {
   std::vector<uint8_t>& b = f.bytes;
   uint64_t at = b.size();
@@ -22,14 +33,9 @@ void mdpr(BuiltFile& f, uint16_t number, const std::string& mime, bool video) {
   tag(b, "name");
   put(b, mime.size(), 1);
   b.insert(b.end(), mime.begin(), mime.end());
-  put(b, 8, 4);
-  if (video) {
-    put(b, 8, 4);
-    tag(b, "VIDO");
-  } else {
-    tag(b, ".ra\xFD");
-    put(b, 4, 4);
-  }
+  Bytes codec = video ? vido_header("RV20", 25 << 16) : ra5_header(kAc3);
+  put(b, codec.size(), 4);
+  put_bytes(b, codec);
   put32(b, at + 4, uint32_t(b.size() - at));
   if (number < 2) f.mdpr[number] = at;
 }
@@ -50,14 +56,22 @@ BuiltFile build_rm(const BuildOptions& o) {
   put(b, 18, 4);
   put(b, 0, 2);
   put(b, 0, 4);
-  put(b, o.logical_mime.empty() ? 5 : 6, 4);
+  put(b, o.logical_mime.empty() ? 6 : 7, 4);
   f.prop = b.size();
   tag(b, "PROP");
   put(b, 50, 4);
   put(b, 0, 2);
   for (int i = 0; i < 9; ++i) put(b, 0, 4);
-  put(b, 2, 2);
+  put(b, o.logical_mime.empty() ? 2 : 3, 2);
   put(b, 3, 2);
+  f.cont = b.size();
+  tag(b, "CONT");
+  put(b, 18 + 5, 4);
+  put(b, 0, 2);
+  put(b, 5, 2);
+  tag(b, "Titl");
+  b.push_back('e');
+  for (int i = 0; i < 3; ++i) put(b, 0, 2);
   mdpr(f, 0, "video/x-pn-realvideo", true);
   mdpr(f, 1, o.audio_mime, false);
   if (!o.logical_mime.empty()) mdpr(f, 7, o.logical_mime, false);
@@ -89,7 +103,9 @@ BuiltFile build_rm(const BuildOptions& o) {
       seed = seed * 1103515245 + 12345;
       b.push_back(uint8_t(seed >> 16));
     }
-    if (is_video) b[f.packets.back().offset + header] = 0x40, b[f.packets.back().offset + header + 1] = 0x01;
+    uint64_t payload = f.packets.back().offset + header;
+    if (is_video) b[payload] = 0x40, b[payload + 1] = 0x01;  // a whole frame
+    if (!is_video) b[payload] = 0x77, b[payload + 1] = 0x0B;  // AC-3's sync word
     (is_video ? video : audio)++;
   }
   uint64_t packet_bytes = b.size() - f.data - 18;

@@ -17,7 +17,7 @@ struct BuiltPacket {
 struct BuiltFile {
   std::vector<uint8_t> bytes;
   std::vector<BuiltPacket> packets;
-  uint64_t prop = 0, data = 0, mdpr[2] = {0, 0};
+  uint64_t prop = 0, cont = 0, data = 0, mdpr[2] = {0, 0};
 };
 
 struct BuildOptions {

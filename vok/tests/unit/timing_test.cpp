@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "index_build.h"
+#include "messages.h"
 #include "pipeline.h"
 #include "rm_builder.h"
 
@@ -101,14 +102,14 @@ TEST(Timing, WhereEachCodecFamilyEnds) {
     ASSERT_EQ(p.verdict, HeaderVerdict::Ok);
     ASSERT_EQ(p.s.packets, c.packets.size()) << "every packet fits its stream";
     EXPECT_EQ(p.s.stats[0].end_ms(p.h.streams[0].codec), c.end_ms);
-    EXPECT_FALSE(p.plan.changes()) << "a writer's duration at the stream's end is sound";
+    EXPECT_FALSE(p.plan.changes) << "a writer's duration at the stream's end is sound";
     // A writer may stop at the last timestamp; short of it is wrong.
     uint32_t last = 0;
     for (const CustomPacket& k : c.packets) last = std::max(last, k.ts);
     for (uint32_t duration : {last, last - 1}) {
       put32(f.bytes, f.mdpr[0] + 36, duration);
       put32(f.bytes, f.prop + 30, duration);
-      EXPECT_EQ(run_pipeline(f.bytes).plan.changes(), duration < last) << duration;
+      EXPECT_EQ(run_pipeline(f.bytes).plan.changes, duration < last) << duration;
     }
   }
 }
@@ -149,8 +150,7 @@ TEST(Timing, IndexRecordsPerCodecFamily) {
     BuiltFile f = build_custom({{0, c.mime, c.codec}}, c.packets, {0});
     Reader in(f.bytes.data(), f.bytes.size());
     Headers h;
-    std::string why;
-    ASSERT_EQ(read_headers(in, h, why), HeaderVerdict::Ok);
+    ASSERT_EQ(read_headers(in, h), HeaderVerdict::Ok);
     IndexBuilder b(h);
     Scan s = scan_packets(in, h, &b);
     ASSERT_EQ(s.packets, c.packets.size());

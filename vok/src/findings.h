@@ -1,0 +1,69 @@
+// What vok found wrong in a file and what it mended, as ids with a number;
+// messages.cpp words them in the user's language.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+enum class Note : uint8_t {
+  // Headers
+  JunkBefore,         // a: bytes before the file header, cut
+  FileHeaderRebuilt,  // .RMF lost or damaged, written anew
+  PropRebuilt,        // PROP lost, made from the packets
+  ContRebuilt,        // CONT lost, an empty one
+  DataHeaderRebuilt,  // DATA's header lost, made from the packets
+  ChunkSizeFixed,     // a: offset of a header chunk whose size field was wrong
+  MdprMended,         // a: stream number whose name or type was lost
+  WrongStreamCount,
+  HeadersFromReference,  // the header chunks of another file of the same making
+  // Packets
+  DamagedRegions,  // a: count
+  TruncatedTail,
+  ZeroFilledTail,
+  JunkAfterPackets,
+  DataChunksMerged,   // a: count of DATA chunks
+  BadTimestamps,      // a: packets whose timestamp breaks their stream's order
+  RepeatedPackets,    // a: packets that repeat earlier ones
+  MisfitPackets,      // a: packets whose payload is not of their stream
+  SecondFileJoined,   // a: where the second file started
+  SecondFileFollows,  // a: where a second, different file starts (left out)
+  // Fields
+  WrongDuration,
+  LiveFlag,
+  WrongDataOffset,
+  WrongIndexOffset,
+  WrongPacketCount,
+  UnfinalisedHeader,
+  WrongDataHeader,
+  // After the packets
+  StaleIndexDropped,
+  IndexMismatch,
+  DamagedChunksAfter,
+};
+
+struct Finding {
+  Note note;
+  uint64_t a = 0;
+};
+
+// Findings that count something: a second look adds to them.
+inline bool counts(Note n) {
+  return n == Note::DamagedRegions || n == Note::BadTimestamps || n == Note::RepeatedPackets ||
+         n == Note::MisfitPackets;
+}
+
+// Adds a finding once; a second one of the same kind and number is dropped.
+inline void add_finding(std::vector<Finding>& to, Note note, uint64_t a = 0) {
+  for (const Finding& f : to)
+    if (f.note == note && f.a == a) return;
+  to.push_back({note, a});
+}
+
+// What a second look at a repair found, added to what the first found.
+inline void merge_findings(std::vector<Finding>& to, const std::vector<Finding>& more) {
+  for (const Finding& f : more) {
+    bool added = false;
+    for (Finding& t : to)
+      if (t.note == f.note && counts(f.note)) t.a += f.a, added = true;
+    if (!added) add_finding(to, f.note, f.a);
+  }
+}

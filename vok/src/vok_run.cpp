@@ -1,0 +1,504 @@
+// The modes in order: open the file the way the mode needs it, read its
+// headers, scan its packets, plan, then (for -f and -i) write in an order
+// that leaves either the old file or the new one, never a mix, and never
+// harms a file that changed under vok or that another program holds.
+#include "vok_run.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "console.h"
+#include "file_io.h"
+#include "index_apply.h"
+#include "index_build.h"
+#include "packet_scan.h"
+#include "reader.h"
+#include "reference_fit.h"
+#include "repair_plan.h"
+#include "repair_write.h"
+#include "rm_headers.h"
+
+namespace {
+
+constexpr int kWaitSeconds = 60;
+constexpr int64_t kNoteSeconds = 600;  // a note of -f counts for the -i that follows
+constexpr uint64_t kMaxInput = 0xFFFFFFFFu;
+// Judging a packet looks at the packets around it, and damage changes what
+// is around; a repaired file is scanned again until nothing is left to do.
+constexpr int kRounds = 3;
+
+struct Run {
+  Args a;
+  Lang lang = Lang::En;
+  std::string target;  // the file the name leads to
+  std::string summary;  // how it went, in one line
+  std::string backup;
+};
+
+std::string say(Run& r, Msg id, const std::vector<std::string>& args) {
+  r.summary = message(r.lang, id, args);
+  console::out(r.summary);
+  return r.summary;
+}
+
+int fail(Run& r, Msg id, int code, const std::vector<std::string>& args = {}) {
+  r.summary = message(r.lang, id, args);
+  console::err(message(r.lang, Msg::Error, {r.a.file, r.summary}));
+  return code;
+}
+
+// A progress line once a run takes longer than a second.
+class Progress {
+ public:
+  Progress(Run& r, Msg what, uint64_t total) : r_(r), what_(what), total_(total) {}
+  ~Progress() { console::end_progress(); }
+  void operator()(uint64_t done) {
+    auto now = std::chrono::steady_clock::now();
+    if (!total_ || now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    uint64_t pct = done * 100 / total_;
+    if (console::shows_progress()) console::progress(message(r_.lang, what_, {std::to_string(pct > 99 ? 99 : pct)}));
+  }
+
+ private:
+  Run& r_;
+  Msg what_;
+  uint64_t total_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_ = start_;
+};
+
+// Packets lost inside a damaged region cannot be counted one by one; the
+// header's own count, where it claims more, says how many there were.
+std::string counts(const Run& r, const Headers& h, const Scan& s) {
+  uint64_t dropped = h.prop.num_packets > s.packets ? h.prop.num_packets - s.packets
+                                                    : s.dropped + s.bad_timestamps + s.misfits;
+  return message(r.lang, Msg::Counts, {std::to_string(s.packets), std::to_string(dropped + s.repeats)});
+}
+
+struct Source {
+  fileio::File f;
+  fileio::Id id;
+  uint64_t size = 0;
+  Headers h;
+  ~Source() { fileio::close(f); }
+};
+
+int open_file(Run& r, Source& src) {
+  fileio::Info info = fileio::stat(r.target);
+  switch (info.kind) {
+    case fileio::Kind::Missing:
+      return fail(r, Msg::NoSuchFile, kUnreadable);
+    case fileio::Kind::Folder:
+      return fail(r, Msg::Folder, kUnreadable);
+    case fileio::Kind::Regular:
+      break;
+    case fileio::Kind::Unreadable:
+      return fail(r, Msg::CannotOpen, kUnreadable, {fileio::last_error()});
+    default:
+      return fail(r, Msg::NotRegular, kUnreadable);
+  }
+  if (info.size == 0) return fail(r, Msg::Empty, kUnreadable);
+  src.size = info.size;
+  if (r.a.mode == Mode::Check)
+    return fileio::open_read(r.target, src.f) ? -1 : fail(r, Msg::CannotOpen, kUnreadable, {fileio::last_error()});
+  if (info.read_only) return fail(r, Msg::ReadOnly, kWriteFailed);
+  switch (fileio::open_source(r.target, r.a.mode == Mode::Index, src.f)) {
+    case fileio::Open::Ok:
+      break;
+    case fileio::Open::InUse:
+      return fail(r, Msg::InUse, kWriteFailed);
+    case fileio::Open::OtherVok:
+      return fail(r, Msg::OtherVok, kWriteFailed);
+    default:
+      return fail(r, Msg::CannotOpen, kWriteFailed, {fileio::last_error()});
+  }
+  src.id = fileio::identity(src.f);
+  src.size = src.id.size;
+  return -1;
+}
+
+int header_problem(Run& r, Reader& in, HeaderVerdict v, const Headers& h) {
+  if (v == HeaderVerdict::Variant64) return fail(r, Msg::Variant64, kRefused);
+  switch (h.problem) {
+    case HeaderProblem::RealAudio:
+      return fail(r, Msg::RealAudio, kUnreadable);
+    case HeaderProblem::StreamLost:
+      return fail(r, Msg::StreamLost, kUnreadable);
+    case HeaderProblem::CodecDamaged:
+      return fail(r, Msg::CodecDamaged, kUnreadable, {std::to_string(h.problem_at)});
+    case HeaderProblem::DuplicateStream:
+      return fail(r, Msg::DuplicateStream, kUnreadable, {std::to_string(h.problem_at)});
+    case HeaderProblem::NoStreams:
+      return fail(r, Msg::NoStreams, kUnreadable);
+    default:
+      break;
+  }
+  uint64_t at = find_headless_packets(in);
+  if (at != UINT64_MAX) return fail(r, Msg::HeadLost, kUnreadable, {std::to_string(at)});
+  return fail(r, Msg::NotRealMedia, kUnreadable);
+}
+
+// The reference file's headers, for the packets of a file that lost its own.
+struct Reference {
+  fileio::File f;
+  Headers h;
+  Scan scan;
+  ~Reference() { fileio::close(f); }
+};
+
+int use_reference(Run& r, Reference& ref, std::unique_ptr<Reader>& ref_in, Headers& h) {
+  fileio::Info info = fileio::stat(r.a.reference);
+  if (info.kind != fileio::Kind::Regular || !fileio::open_read(r.a.reference, ref.f))
+    return fail(r, Msg::ReferenceBad, kUnreadable, {r.a.reference});
+  ref_in.reset(new Reader(ref.f, info.size));
+  if (read_headers(*ref_in, ref.h) != HeaderVerdict::Ok || !ref.h.intact())
+    return fail(r, Msg::ReferenceBad, kUnreadable, {r.a.reference});
+  ref.scan = scan_packets(*ref_in, ref.h, nullptr);
+  h = ref.h;
+  h.data = 0;
+  h.packets = 0;
+  h.data_found = false;
+  h.head_lost = true;
+  h.recovered = {{Note::HeadersFromReference, 0}};
+  return -1;
+}
+
+int reference_misfit(Run& r, const Reference& ref, const Scan& s) {
+  Fit fit = reference_fit(ref.h, ref.scan, s);
+  if (fit.misfit == Misfit::None) return -1;
+  Msg why = fit.misfit == Misfit::NoPackets ? Msg::MisfitNoPackets
+            : fit.misfit == Misfit::Sizes   ? Msg::MisfitSizes
+                                            : Msg::MisfitKeyframes;
+  return fail(r, Msg::ReferenceMismatch, kRefused, {message(r.lang, why, {std::to_string(fit.stream)})});
+}
+
+int refusal(Run& r, Refusal why) {
+  Msg m = why == Refusal::NoPackets ? Msg::NoPackets : why == Refusal::Multirate ? Msg::Multirate : Msg::TooLargeOutput;
+  return fail(r, m, kRefused);
+}
+
+// Everything -f and --check share: the headers (or the reference's), the
+// scan and the plan.
+struct Analysis {
+  Reference ref;
+  std::unique_ptr<Reader> ref_in;
+  Scan scan;
+  Plan plan;
+};
+
+int analyse(Run& r, Source& src, Reader& in, Analysis& an) {
+  if (src.size > kMaxInput) return fail(r, Msg::TooLargeInput, kRefused);
+  HeaderVerdict v = read_headers(in, src.h);
+  bool referenced = false;
+  if (v != HeaderVerdict::Ok && v != HeaderVerdict::Variant64 && src.h.problem != HeaderProblem::RealAudio &&
+      !r.a.reference.empty()) {
+    int code = use_reference(r, an.ref, an.ref_in, src.h);
+    if (code >= 0) return code;
+    referenced = true;
+  } else if (v != HeaderVerdict::Ok) {
+    return header_problem(r, in, v, src.h);
+  }
+  {
+    Progress p(r, Msg::Scanning, src.size);
+    in.on_window([&](uint64_t at) { p(at); });
+    an.scan = scan_packets(in, src.h, nullptr);
+    in.on_window(nullptr);
+  }
+  if (an.scan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
+  if (referenced) {
+    int code = reference_misfit(r, an.ref, an.scan);
+    if (code >= 0) return code;
+  }
+  an.plan = plan_repair(in, src.h, an.scan, referenced ? an.ref_in.get() : nullptr);
+  if (an.plan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
+  if (an.plan.refused != Refusal::None) return refusal(r, an.plan.refused);
+  return -1;
+}
+
+int check(Run& r) {
+  Source src;
+  int code = open_file(r, src);
+  if (code >= 0) return code;
+  Reader in(src.f, src.size);
+  Analysis an;
+  if ((code = analyse(r, src, in, an)) >= 0) return code;
+  if (!an.plan.changes) return say(r, Msg::Sound, {r.a.file, counts(r, src.h, an.scan)}), kOk;
+  say(r, Msg::NeedsRepair, {r.a.file, findings_text(r.lang, an.plan.found), counts(r, src.h, an.scan)});
+  return kNeedsRepair;
+}
+
+// Writes the repaired file to a new temporary file beside the target;
+// `why` is empty when it is complete and flushed.
+Msg write_temp(Run& r, Reader& in, const Analysis& an, const std::string& temp, fileio::File& out) {
+  Sink sink(out);
+  Progress p(r, Msg::Writing, an.plan.output_size);
+  sink.on_drain([&](uint64_t done) { p(done); });
+  Msg why = Msg::kCount;
+  if (!write_repaired(in, an.scan, an.plan, sink)) {
+    why = Msg::ReadError;
+  } else if (!sink.finish() || !fileio::flush(out)) {
+    why = Msg::CannotWrite;
+  } else {
+    fileio::copy_mode(out, temp, fileio::stat(r.target));
+    fileio::keep_temp(out);
+  }
+  return why;
+}
+
+// The file must be as it was when vok read it, and no one else may have it
+// open, right up to the moment it is replaced.
+int changed(Run& r, const Source& src) {
+  if (fileio::unchanged(r.target, src.f, src.id))
+    return fileio::in_use_elsewhere(src.f) ? fail(r, Msg::InUse, kWriteFailed) : -1;
+  bool grew = fileio::identity(src.f).size > src.id.size;
+  return fail(r, grew ? Msg::StillWritten : Msg::Changed, kWriteFailed);
+}
+
+// A second look at a repaired temporary file: when it still needs repair,
+// the repair of it replaces it. False when writing that failed.
+bool second_look(Run& r, std::string& temp, Scan& last, std::vector<Finding>& found, Msg& why) {
+  for (int round = 1; round < kRounds; ++round) {
+    fileio::File f;
+    fileio::Info info = fileio::stat(temp);
+    if (!fileio::open_read(temp, f)) return why = Msg::CannotWrite, false;
+    Reader in(f, info.size);
+    Analysis an;
+    bool again = read_headers(in, an.ref.h) == HeaderVerdict::Ok;
+    if (again) {
+      an.scan = scan_packets(in, an.ref.h, nullptr);
+      an.plan = plan_repair(in, an.ref.h, an.scan);
+      again = !an.scan.read_error && !an.plan.read_error && an.plan.refused == Refusal::None && an.plan.changes;
+    }
+    if (!again) return fileio::close(f), true;
+    fileio::File out;
+    std::string next;
+    if (!fileio::create_temp_beside(r.target, out, next)) return fileio::close(f), why = Msg::NoTemp, false;
+    why = write_temp(r, in, an, next, out);
+    fileio::close(out);
+    fileio::close(f);
+    fileio::remove(temp);
+    temp = next;
+    if (why != Msg::kCount) return false;
+    merge_findings(found, an.plan.found);
+    last = an.scan;
+  }
+  return true;
+}
+
+int fix(Run& r) {
+  std::vector<std::string> stale;
+  fileio::remove_stale_temps(r.target, stale);
+  for (const std::string& t : stale)
+    console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::StaleTemp, {t})}));
+  Source src;
+  int code = open_file(r, src);
+  if (code >= 0) return code;
+  Reader in(src.f, src.size);
+  Analysis an;
+  if ((code = analyse(r, src, in, an)) >= 0) return code;
+  if (!an.plan.changes) return say(r, Msg::Sound, {r.a.file, counts(r, src.h, an.scan)}), kOk;
+  if ((code = changed(r, src)) >= 0) return code;
+
+  fileio::File out;
+  std::string temp;
+  if (!fileio::create_temp_beside(r.target, out, temp))
+    return fail(r, Msg::NoTemp, kWriteFailed, {fileio::last_error()});
+  Msg why = write_temp(r, in, an, temp, out);
+  std::string error = fileio::last_error();
+  fileio::close(out);
+  auto undo = [&](Msg m, int c, std::vector<std::string> args = {}) {
+    fileio::remove(temp);
+    if (!r.backup.empty()) fileio::remove(r.backup), r.backup.clear();
+    return fail(r, m, c, args);
+  };
+  if (why != Msg::kCount) return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {error});
+  std::vector<Finding> found = an.plan.found;
+  Scan last = an.scan;
+  if (!second_look(r, temp, last, found, why)) return undo(why, kWriteFailed, {fileio::last_error()});
+  // Packets the second look left out were dropped too.
+  last.dropped += an.scan.packets - last.packets;
+  last.bad_timestamps = an.scan.bad_timestamps, last.misfits = an.scan.misfits, last.repeats = an.scan.repeats;
+  std::string kept = counts(r, src.h, last);
+  if (an.plan.removes_bytes && !r.a.no_backup) {
+    std::string backup;
+    fileio::Backup b = fileio::make_backup(r.target, src.f, backup);
+    if (b == fileio::Backup::Changed) return undo(Msg::Changed, kWriteFailed);
+    if (b == fileio::Backup::Failed) return undo(Msg::NoBackup, kWriteFailed, {fileio::last_error()});
+    r.backup = backup;
+  }
+  if (!fileio::unchanged(r.target, src.f, src.id) || fileio::in_use_elsewhere(src.f)) {
+    bool in_use = fileio::unchanged(r.target, src.f, src.id);
+    return undo(in_use ? Msg::InUse : Msg::Changed, kWriteFailed);
+  }
+  fileio::Replace done = fileio::replace(temp, r.target, src.f);
+  if (done == fileio::Replace::Failed) return undo(Msg::NoReplace, kWriteFailed, {fileio::last_error()});
+  // The backup is named as the user named the file, unless that was a link.
+  if (!r.backup.empty() && !fileio::is_link(r.a.file) && r.backup.compare(0, r.target.size(), r.target) == 0)
+    r.backup = r.a.file + r.backup.substr(r.target.size());
+  std::string backup = r.backup.empty() ? "" : message(r.lang, Msg::Backup, {r.backup});
+  say(r, Msg::Repaired, {r.a.file, findings_text(r.lang, found), kept + backup});
+  if (done == fileio::Replace::NotDurable) {
+    console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::NotDurable, {fileio::last_error()})}));
+    return kWriteFailed;
+  }
+  return kOk;
+}
+
+int index(Run& r) {
+  Source src;
+  int code = open_file(r, src);
+  if (code >= 0) return code;
+  Reader in(src.f, src.size);
+  if (src.size > kMaxInput) return fail(r, Msg::TooLargeInput, kRefused);
+  HeaderVerdict v = read_headers(in, src.h);
+  if (v != HeaderVerdict::Ok) return header_problem(r, in, v, src.h);
+  IndexBuilder builder(src.h);
+  Scan s;
+  {
+    Progress p(r, Msg::Scanning, src.size);
+    in.on_window([&](uint64_t at) { p(at); });
+    s = scan_packets(in, src.h, &builder);
+    in.on_window(nullptr);
+  }
+  if (s.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
+  Plan repair = plan_repair(in, src.h, s);
+  IndexPlan plan = plan_index(in, src.h, s, repair, builder);
+  if (plan.refused != Refusal::None) return refusal(r, plan.refused);
+  if (plan.needs_repair) return fail(r, Msg::NeedsRepairFirst, kRefused);
+  std::vector<std::string> what = {r.a.file, std::to_string(plan.chunk_count), std::to_string(plan.record_count)};
+  if (!plan.changes) return say(r, Msg::IndexRight, what), kOk;
+  if ((code = changed(r, src)) >= 0) return code;
+  if (!apply_index(src.f, plan)) return fail(r, Msg::IndexWriteFailed, kWriteFailed, {fileio::last_error()});
+  say(r, Msg::Indexed, what);
+  return kOk;
+}
+
+// -f tells the -i after it, in a console that closes, how it went: so that
+// -i can sum up the whole repair and, when -f failed, say that once.
+struct FixNote {
+  int code = 0;
+  bool waited = false;
+  std::string summary, backup;
+};
+
+void leave_note(const Run& r, int code, bool waited) {
+  std::string summary = r.summary;
+  for (char& c : summary) c = c == '\n' ? ' ' : c;
+  fileio::write_whole(fileio::note_path(r.target), "vok-note 1\n" + std::to_string(int64_t(time(nullptr))) + "\n" +
+                                                       std::to_string(code) + "\n" + (waited ? "1" : "0") + "\n" +
+                                                       summary + "\n" + r.backup + "\n");
+}
+
+bool take_note(const Run& r, FixNote& note) {
+  std::string path = fileio::note_path(r.target), text;
+  if (!fileio::read_whole(path, text, 1 << 16)) return false;
+  fileio::remove(path);
+  std::vector<std::string> lines;
+  for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(text.substr(at, nl - at));
+  if (lines.size() != 6 || lines[0] != "vok-note 1") return false;
+  int64_t age = int64_t(time(nullptr)) - strtoll(lines[1].c_str(), nullptr, 10);
+  if (age < 0 || age > kNoteSeconds) return false;
+  note.code = atoi(lines[2].c_str());
+  note.waited = lines[3] == "1";
+  note.summary = lines[4];
+  note.backup = lines[5];
+  return true;
+}
+
+// The last words in a console window that is about to close.
+void sum_up(const Run& r, const FixNote* fix) {
+  console::out("");
+  console::out(message(r.lang, Msg::SummaryTitle, {r.a.file}));
+  if (fix) console::out("  " + fix->summary);
+  console::out("  " + r.summary);
+  std::string backup = fix ? fix->backup : r.backup;
+  if (!backup.empty()) console::out("  " + message(r.lang, Msg::SummaryBackup, {backup}));
+  console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
+}
+
+int dispatch(Run& r) {
+  switch (r.a.mode) {
+    case Mode::Check:
+      return check(r);
+    case Mode::Fix:
+      return fix(r);
+    default:
+      return index(r);
+  }
+}
+
+}  // namespace
+
+bool parse_args(const std::vector<std::string>& argv, Args& a) {
+  bool options = true;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& s = argv[i];
+    Mode m = Mode::None;
+    if (options && s == "--") {
+      options = false;
+      continue;
+    }
+    if (options && s == "--no-backup") {
+      a.no_backup = true;
+      continue;
+    }
+    if (options && s == "--reference") {
+      if (i + 1 == argv.size() || !a.reference.empty()) return false;
+      a.reference = argv[++i];
+      continue;
+    }
+    if (options)
+      m = s == "-f" ? Mode::Fix : s == "-i" ? Mode::Index : s == "--check" ? Mode::Check : s == "--help" ? Mode::Help
+                                                                                                       : Mode::None;
+    if (m != Mode::None) {
+      if (a.mode != Mode::None) return false;
+      a.mode = m;
+    } else if (options && s.size() > 1 && s[0] == '-') {
+      return false;
+    } else if (!a.file.empty()) {
+      return false;
+    } else {
+      a.file = s;
+    }
+  }
+  if (a.mode == Mode::Help) return true;
+  return a.mode != Mode::None && !a.file.empty() && (!a.no_backup || a.mode == Mode::Fix) &&
+         (a.reference.empty() || a.mode != Mode::Index);
+}
+
+int run_vok(const std::vector<std::string>& argv) {
+  Run r;
+  r.lang = console::language();
+  bool closing = console::closes_at_exit();
+  if (!parse_args(argv, r.a) || r.a.mode == Mode::Help) {
+    bool help = r.a.mode == Mode::Help;
+    std::string usage = message(r.lang, Msg::Usage);
+    usage.pop_back();
+    (help ? console::out : console::err)(usage);
+    if (closing) console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
+    return help ? kOk : kUsage;
+  }
+  r.target = fileio::resolve(r.a.file);
+  FixNote note;
+  bool noted = closing && r.a.mode == Mode::Index && take_note(r, note);
+  if (noted && note.code != kOk) {
+    // -f did not repair the file: that is the one thing to say.
+    if (!note.waited) {
+      r.summary = note.summary;
+      console::out(message(r.lang, Msg::NotRepaired, {r.a.file, note.summary}));
+      console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
+    }
+    return note.code;
+  }
+  int code = dispatch(r);
+  if (!closing) return code;
+  if (r.a.mode == Mode::Fix) {
+    leave_note(r, code, code != kOk);
+    if (code == kOk) return code;
+  }
+  sum_up(r, noted ? &note : nullptr);
+  return code;
+}
