@@ -39,12 +39,13 @@ MOVIE = b"C:\\My Movies\\a b&c.rm"
 GBK_MOVIE = "C:\\My Movies\\电影 修复.rm".encode(GBK)
 
 REPAIR_TOOLS = b"C:\\Repair Kit\\"  # vokxp.exe with the real vok.exe
-DAMAGED = "C:\\Damaged Movies\\坏 文件.rm".encode(GBK)
+GEN_BIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "vok", "bench", "gen_big.py")
 
 P = None        # the prefix
 EXE = None      # Unix path of the vokxp.exe under test
 VOK = None      # Unix path of the real vok.exe of the same build
 TIMEOUT = 120   # seconds for one run; a 32-bit one is far slower where emulated
+SHELL = None    # the cmd.exe of vok.exe's bitness, for a terminal it can look into
 
 
 def unix(win):
@@ -213,24 +214,119 @@ def _():
 
 # -- the real repair tool --------------------------------------------------
 
-@case("the shell verb repairs and indexes a damaged file with the real vok.exe")
+PROMPT = "按任意键关闭"
+DAMAGED_BYTES = None  # the damaged movie, made once
+
+
+def damaged_bytes():
+    global DAMAGED_BYTES
+    if DAMAGED_BYTES is None:
+        scratch = os.path.join(P.root, "damaged.rm")
+        DAMAGED_BYTES = rmrepair.make_damaged(scratch)[1]
+    return DAMAGED_BYTES
+
+
+def put_movie(win, data):
+    path = unix(win)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def check_repaired_here(path, damaged):
+    for label, ok, detail in rmrepair.check_repaired(path, damaged):
+        check(ok, "%s: %s" % (label, detail))
+    name = os.path.basename(path)
+    left = sorted(n for n in os.listdir(os.path.dirname(path)) if n.startswith(name))
+    check_eq(left, [name, name + ".bak"], "files of that name left in the folder")
+
+
+@case("the real vok.exe installs beside vokxp.exe")
 def _():
     folder = unix(REPAIR_TOOLS)
     os.makedirs(folder)
     shutil.copy(EXE, os.path.join(folder, "vokxp.exe"))
     shutil.copy(VOK, os.path.join(folder, "vok.exe"))
     check_eq(vokxp(REPAIR_TOOLS).exit, 0, "install")
-    movie = unix(DAMAGED)
-    os.makedirs(os.path.dirname(movie))
-    damaged = rmrepair.make_damaged(movie)[1]
-    # Structure, index and decoding: else passing them afterwards proves nothing.
-    check_eq([label for label, ok, detail in rmrepair.inspect(movie)[:3] if ok], [], "checks the damaged file passes")
 
-    check_eq(P.shell(VERB, DAMAGED, timeout=TIMEOUT), "exit 0", "shell verb: the batch ended with vok -i's code")
-    for label, ok, detail in rmrepair.check_repaired(movie, damaged):
-        check(ok, "%s: %s" % (label, detail))
-    name = os.path.basename(movie)
-    check_eq(sorted(os.listdir(os.path.dirname(movie))), [name, name + ".bak"], "files left in the folder")
+
+# Names the system code page cannot hold, or holds as another name: the
+# yen sign would become the full-width yen, which names another file here.
+UNICODE_MOVIES = ["C:\\Damaged Movies\\坏 文件.rm", "C:\\Damaged Movies\\한국어.rm", "C:\\Damaged Movies\\😀 emoji.rm",
+                  "C:\\Damaged Movies\\Phở.rm", "C:\\Damaged Movies\\¥100.rm"]
+
+
+@case("the right-click repairs a file of any name, shows the result in Chinese and waits for a key")
+def _():
+    damaged = damaged_bytes()
+    fullwidth = put_movie("C:\\Damaged Movies\\￥100.rm", b"the full-width yen's own bytes")
+    for movie in UNICODE_MOVIES:
+        path = put_movie(movie, damaged)
+        r = P.rightclick(VERB, movie, prompt=PROMPT, timeout=TIMEOUT)
+        name = movie.rsplit("\\", 1)[1]
+        check(r.prompt is not None and r.waiting and r.pressed, "%s: waited for a key: %r" % (name, r))
+        check_eq(r.exit, 0, "%s: the batch ended with vok -i's code" % name)
+        for text in ("%s 的修复结果：" % movie, "已修复：", "已建立索引：", "原文件已备份为 %s.bak" % movie, PROMPT):
+            check(text in r.prompt_screen, "%s: %r on screen: %s" % (name, text, r.prompt_screen))
+        check_repaired_here(path, damaged)
+    with open(fullwidth, "rb") as f:
+        check_eq(f.read(), b"the full-width yen's own bytes", "the full-width yen's file is untouched")
+
+
+@case("a file a player holds open is left as it is, and said so once")
+def _():
+    movie = "C:\\Damaged Movies\\播放中.rm"
+    path = put_movie(movie, damaged_bytes())
+    r = P.rightclick(VERB, movie, prompt=PROMPT, hold=movie, timeout=TIMEOUT)
+    check(r.prompt is not None and r.waiting, "waited for a key: %r" % r)
+    check("文件正被其他程序" in r.prompt_screen, "says why: %s" % r.prompt_screen)
+    check("需要先修复" not in (r.screen or ""), "-i adds no second reason: %s" % r.screen)
+    with open(path, "rb") as f:
+        check_eq(f.read(), damaged_bytes(), "the file")
+    check_eq([n for n in os.listdir(os.path.dirname(path)) if n.startswith("播放中")], ["播放中.rm"], "left beside it")
+
+
+@case("a file replaced while vok works is not overwritten")
+def _():
+    movie = "C:\\Damaged Movies\\big.rm"
+    big = os.path.join(P.root, "big.rm")
+    subprocess.run([sys.executable, GEN_BIG, big, "--size", "48M"], check=True, stdout=subprocess.DEVNULL)
+    with open(big, "rb") as f:
+        data = bytearray(f.read())
+    data[len(data) // 2:len(data) // 2 + 4096] = bytes(4096)
+    path = put_movie(movie, bytes(data))
+    newer = put_movie("C:\\Damaged Movies\\newer version.rm", b"the user's newer version")
+    r = P.rightclick(VERB, movie, prompt=PROMPT, swap=(movie + ".vok-tmp", "C:\\Damaged Movies\\newer version.rm"),
+                     timeout=TIMEOUT)
+    check(r.swapped is not None, "the file was replaced during the run: %r" % (r.raw,))
+    check("处理期间文件被改动了" in (r.prompt_screen or ""), "says so: %s" % r.prompt_screen)
+    with open(path, "rb") as f:
+        check_eq(f.read(), b"the user's newer version", "the newer version")
+    check(not os.path.exists(newer), "the newer version took the file's place")
+    check_eq([n for n in os.listdir(os.path.dirname(path)) if n.startswith("big.rm")], ["big.rm"], "left beside it")
+
+
+@case("from a terminal or into a pipe vok never waits; a path of 300 characters works")
+def _():
+    deep = "C:\\Damaged Movies\\" + "\\".join(["a folder with a long name %02d" % i for i in range(10)])
+    movie = deep + "\\movie.rm"
+    check(len(movie) >= 300, "path length %d" % len(movie))
+    damaged = damaged_bytes()
+    path = put_movie(movie, damaged)
+    script = (REPAIR_TOOLS + b"vok-xp.bat").decode(GBK)
+    r = P.rightclick(terminal='"%s" "%s"' % (script, movie), shell=SHELL, prompt=PROMPT, timeout=TIMEOUT)
+    check(r.done is not None and r.prompt is None, "ran to its end without a prompt: %r" % r)
+    check_repaired_here(path, damaged)
+    piped = put_movie("C:\\Damaged Movies\\piped.rm", damaged)
+    out = b"C:\\Damaged Movies\\piped.txt"
+    run = P.run(b'cmd /c ""' + REPAIR_TOOLS + b'vok-xp.bat" "C:\\Damaged Movies\\piped.rm" > "' + out + b'""',
+                cwd=REPAIR_TOOLS, timeout=TIMEOUT)
+    check_eq((run.exit, run.timed_out), (0, False), "ended by itself")
+    with open(unix(out), "rb") as f:
+        text = f.read().decode(GBK)
+    check("已修复" in text and "已建立索引" in text and PROMPT not in text, "the console code page: %r" % text)
+    check_repaired_here(piped, damaged)
 
 
 # -- failures ------------------------------------------------------------
@@ -239,7 +335,7 @@ def _():
 def _():
     path = TOOLS + b"vok-xp.bat"
     with open(unix(path), "wb") as f:
-        f.write(b"x" * 300 + b"\x0e old text \x1a" + b"y" * 40)
+        f.write(b"x" * 300 + b"\\x0e old text \\x1a" + b"y" * 40)
     r = vokxp(TOOLS, hold=path)
     check_eq((r.boxes, r.exit), ([(b"", COMPLETION)], 0), "boxes and exit code")
     check_eq(read(path), repair_script(TOOLS), "repair script")
@@ -360,6 +456,7 @@ if __name__ == "__main__":
     P = Prefix(args.helpers)
     if pe_bits(EXE) == 32:
         TIMEOUT = 600
+        SHELL = "C:\\windows\\syswow64\\cmd.exe"
     print("Wine end-to-end tests of %s" % args.exe, flush=True)
     P.start()
     try:

@@ -26,7 +26,7 @@ import tempfile
 import time
 import traceback
 
-HELPERS = ("runner.exe", "regread.exe", "recvok.exe", "shellverb.exe")
+HELPERS = ("runner.exe", "regread.exe", "recvok.exe", "shellverb.exe", "rightclick.exe")
 HELPER_DIR = "vokxp-test-helpers"  # under C:\ of the prefix
 ENCODING = "gbk"  # the ANSI code page (936) the programs run with
 
@@ -91,6 +91,7 @@ class Result:
         self.child_boxes = []         # the same for other processes it started
         self.exit = None              # exit code, None if it never ended
         self.timed_out = False        # killed at the deadline
+        self.swapped = None           # ms until swap= replaced the file
         self.start_error = None       # GetLastError() of a failed CreateProcessA
         self.children = None          # "done", "timeout", "unknown" or None (not waited)
         self.left = []                # [(pid, image path)] killed at the deadline
@@ -118,6 +119,56 @@ class Result:
 
     def __repr__(self):
         return "Result(exit=%r, boxes=%r, raw=%r)" % (self.exit, self.boxes, self.raw)
+
+
+class RightClick:
+    """What rightclick.exe saw of a console: its final text, when the
+    prompt showed, whether the program was still waiting for a key then."""
+
+    def __init__(self, raw):
+        self.raw = raw                # report lines, as written
+        self.exit = None              # exit code of the started process, None if killed
+        self.screen = None            # final console text (str), None if never reached
+        self.prompt = None            # ms until the prompt showed, None if it never did
+        self.prompt_screen = None     # the console text at that moment
+        self.waiting = None           # True/False: still running press_after later
+        self.pressed = False          # a key was pressed
+        self.done = None              # --terminal: ms until the command line finished
+        self.timed_out = False        # killed at the deadline
+        self.swapped = None           # ms until swap= replaced the file
+        self.error = None             # (report word, GetLastError()) when it could not start
+        prev = None
+        for line in raw:
+            word, *rest = line.split(" ")
+            if word == "screen" and len(rest) == 1:
+                screen = _unhex(rest[0]).decode("utf-8")
+                if prev == "prompt":
+                    self.prompt_screen = screen
+                else:
+                    self.screen = screen
+            elif word in ("prompt", "done", "exit") and len(rest) == 1:
+                setattr(self, word, int(rest[0]))
+            elif word in ("waiting", "ended") and not rest:
+                self.waiting = word == "waiting"
+            elif word == "pressed" and not rest:
+                self.pressed = True
+            elif word == "swapped" and len(rest) == 1:
+                self.swapped = int(rest[0])
+            elif word == "swap-failed" and len(rest) == 1:
+                self.error = (word, int(rest[0]))
+            elif word == "timeout" and not rest:
+                self.timed_out = True
+            elif word in ("shell-failed", "start-failed", "attach-failed") and len(rest) == 1:
+                self.error = (word, int(rest[0]))
+            elif word == "noprocess" and not rest:
+                self.error = (word, None)
+            else:
+                raise HelperError("rightclick reported: %s" % line)
+            prev = word
+
+    def __repr__(self):
+        return "RightClick(exit=%r, prompt=%r, waiting=%r, screen=%r)" % (self.exit, self.prompt, self.waiting,
+                                                                          self.screen)
 
 
 class Prefix:
@@ -376,6 +427,40 @@ class Prefix:
         except FileNotFoundError:
             output = b""
         return lines[0], output
+
+    def rightclick(self, verb=None, file=None, prompt=None, press_after=1.5, hold=None, terminal=None, shell=None,
+                   swap=None, timeout=60):
+        """Picks a context-menu verb on a file (str, or GBK bytes) as
+        Explorer does and watches the console the shell opens: once prompt
+        (str) is on screen, waits press_after seconds, notes whether the
+        process still runs and if so presses a key. hold: a file kept open
+        for reading meanwhile. Or, with terminal= a command line instead of
+        verb and file, types it into an interactive cmd.exe and waits for it
+        to finish there without pressing anything; shell: the cmd.exe to
+        use. swap=(watch, new): once watch exists, new replaces file.
+        Returns a RightClick."""
+        def text(v):
+            return (v.decode(ENCODING) if isinstance(v, bytes) else v).encode("utf-8")
+        args = ["--timeout", str(int(timeout * 1000))]
+        if prompt is not None:
+            args += ["--prompt", _hex(text(prompt))]
+        if terminal is not None:
+            if verb is not None or file is not None or hold is not None:
+                raise ValueError("terminal= goes without verb, file and hold")
+            if shell is not None:
+                args += ["--shell", _hex(text(shell))]
+            args += ["--terminal", _hex(text(terminal))]
+        else:
+            args += ["--press-after", str(int(press_after * 1000))]
+            if hold is not None:
+                args += ["--hold", _hex(text(hold))]
+            if swap is not None:
+                args += ["--swap", _hex(text(swap[0])), _hex(text(swap[1]))]
+            args += [_hex(text(verb)), _hex(text(file))]
+        rc, lines = self._helper("rightclick.exe", args, timeout + 120)
+        if rc != 0:
+            raise HelperError("rightclick: %s" % "; ".join(lines))
+        return RightClick(lines)
 
     def install_recvok(self, dir_unix, name="vok.exe"):
         """Copies the vok.exe stand-in into a folder; returns its Unix path."""

@@ -50,38 +50,74 @@ DWORD parent_of(DWORD pid) {
   return parent;
 }
 
-// Another process's command line, where the system tells (Windows 8.1 and
-// later): class 60 of NtQueryInformationProcess.
+using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+
+Query query_process() {
+  static Query q = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  return q;
+}
+
+struct Text {
+  USHORT length, max;
+  wchar_t* buffer;
+};
+
+// Another process's command line: the system tells from Windows 8.1 on
+// (class 60); before, and under Wine, it is read from the process's own
+// parameters, which works between processes of one bitness.
 bool command_line_of(DWORD pid, std::u16string& line) {
-  using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static Query query =
-      reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  Query query = query_process();
   if (!query) return false;
-  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
   if (!p) return false;
-  struct Text {
-    USHORT length, max;
-    wchar_t* buffer;
-  };
   alignas(8) char buf[8192];
   ULONG got = 0;
   bool ok = query(p, 60, buf, sizeof buf, &got) >= 0;
-  CloseHandle(p);
-  if (!ok) return false;
   const Text* t = reinterpret_cast<const Text*>(buf);
-  line.assign(reinterpret_cast<const char16_t*>(t->buffer), t->length / 2);
-  return true;
+  Text remote = {};
+  if (ok) {
+    line.assign(reinterpret_cast<const char16_t*>(t->buffer), t->length / 2);
+  } else {
+    BOOL mine = FALSE, theirs = FALSE;
+    struct Basic {
+      void* exit_status;
+      char* peb;
+      void* rest[4];
+    } basic = {};
+    char* params = nullptr;
+    const size_t at_params = sizeof(void*) == 8 ? 0x20 : 0x10, at_line = sizeof(void*) == 8 ? 0x70 : 0x40;
+    ok = IsWow64Process(GetCurrentProcess(), &mine) && IsWow64Process(p, &theirs) && mine == theirs &&
+         query(p, 0, &basic, sizeof basic, &got) >= 0 && basic.peb &&
+         ReadProcessMemory(p, basic.peb + at_params, &params, sizeof params, nullptr) &&
+         ReadProcessMemory(p, params + at_line, &remote, sizeof remote, nullptr) && remote.length < 65534;
+    if (ok) {
+      line.resize(remote.length / 2);
+      ok = ReadProcessMemory(p, remote.buffer, &line[0], remote.length, nullptr);
+    }
+  }
+  CloseHandle(p);
+  return ok;
 }
 
-// A cmd.exe that runs one command and ends: /c (or /k, which stays) among
-// its switches before the command.
+bool is_cmd(DWORD pid) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W e;
+  e.dwSize = sizeof e;
+  bool cmd = false;
+  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e))
+    if (e.th32ProcessID == pid) cmd = _wcsicmp(e.szExeFile, L"cmd.exe") == 0;
+  CloseHandle(snap);
+  return cmd;
+}
+
+// A cmd.exe that runs one command and ends: /c among its switches (Wine
+// writes /s/c), where /k would stay.
 bool runs_once(const std::u16string& line) {
   size_t i = 0;
   bool quoted = false;
   for (; i < line.size() && (quoted || line[i] != u' '); ++i) quoted ^= line[i] == u'"';
-  std::u16string program = line.substr(0, i);
-  for (char16_t& c : program) c = c < 0x80 ? char16_t(towlower(c)) : c;
-  if (program.find(u"cmd") == std::u16string::npos) return false;
   for (; i + 1 < line.size(); ++i) {
     if (line[i] != u'/') continue;
     char16_t s = line[i + 1] | 0x20;
@@ -135,7 +171,10 @@ void end_progress() {
 // or when the only other one is vok's parent cmd.exe and that runs a batch
 // once (cmd /c, as the shell starts a .bat from the context menu). A
 // terminal the user typed into has a shell that stays: an interactive cmd,
-// PowerShell. With input or output redirected, nobody is watching.
+// PowerShell. With input or output redirected, nobody is watching. Where
+// the parent's command line cannot be read (a 32-bit vok under a 64-bit
+// cmd before Windows 8.1), a lone cmd parent counts as a batch: waiting
+// costs a terminal user one key, not waiting loses the right-click's words.
 bool closes_at_exit() {
   if (!is_console(GetStdHandle(STD_INPUT_HANDLE)) || !is_console(GetStdHandle(STD_OUTPUT_HANDLE))) return false;
   DWORD pids[8];
@@ -144,8 +183,9 @@ bool closes_at_exit() {
   if (n == 1) return true;
   if (n != 2) return false;
   DWORD other = pids[0] == self ? pids[1] : pids[0], parent = parent_of(self);
+  if (other != parent || !is_cmd(parent)) return false;
   std::u16string line;
-  return other == parent && command_line_of(parent, line) && runs_once(line);
+  return !command_line_of(parent, line) || runs_once(line);
 }
 
 void wait_for_key(const std::string& prompt, int seconds) {

@@ -5,14 +5,15 @@
 namespace {
 
 const char* const kEnglish[] = {
-    "%1: sound; %2",
-    "%1: needs repair: %2; %3",
-    "%1: repaired: %2; %3",
+    "%1: %2",
+    "sound; %1",
+    "needs repair: %1; %2",
+    "repaired: %1; %2",
     "; backup %1",
     "packets kept %1, dropped %2",
-    "%1: indexed: %2 index chunks, %3 records",
-    "%1: index already right: %2 index chunks, %3 records",
-    "%1: not repaired: %2",
+    "indexed: %1 index chunks, %2 records",
+    "index already right: %1 index chunks, %2 records",
+    "not repaired: %1",
     "vok: %1: %2",
     "no such file",
     "is a folder, not a file",
@@ -66,14 +67,15 @@ const char* const kEnglish[] = {
 };
 
 const char* const kChinese[] = {
-    "%1：完好；%2",
-    "%1：需要修复：%2；%3",
-    "%1：已修复：%2；%3",
+    "%1：%2",
+    "完好；%1",
+    "需要修复：%1；%2",
+    "已修复：%1；%2",
     "；备份为 %1",
     "保留数据包 %1 个，丢弃 %2 个",
-    "%1：已建立索引：%2 个索引块，%3 条记录",
-    "%1：索引完好：%2 个索引块，%3 条记录",
-    "%1：未修复：%2",
+    "已建立索引：%1 个索引块，%2 条记录",
+    "索引完好：%1 个索引块，%2 条记录",
+    "未修复：%1",
     "vok：%1：%2",
     "找不到文件",
     "这是文件夹，不是文件",

@@ -9,7 +9,8 @@
 enum class Lang : uint8_t { En, Zh };
 
 enum class Msg : uint8_t {
-  // Summary lines on standard output
+  // Summary lines on standard output: the file, then how it is
+  Line,
   Sound,
   NeedsRepair,
   Repaired,

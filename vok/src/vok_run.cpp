@@ -37,9 +37,11 @@ struct Run {
   std::string backup;
 };
 
-std::string say(Run& r, Msg id, const std::vector<std::string>& args) {
+// The summary line: the file, then how it is (kept in `summary`), then
+// `more` (where the backup went).
+std::string say(Run& r, Msg id, const std::vector<std::string>& args, const std::string& more = "") {
   r.summary = message(r.lang, id, args);
-  console::out(r.summary);
+  console::out(message(r.lang, Msg::Line, {r.a.file, r.summary + more}));
   return r.summary;
 }
 
@@ -224,8 +226,8 @@ int check(Run& r) {
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
-  if (!an.plan.changes) return say(r, Msg::Sound, {r.a.file, counts(r, src.h, an.scan)}), kOk;
-  say(r, Msg::NeedsRepair, {r.a.file, findings_text(r.lang, an.plan.found), counts(r, src.h, an.scan)});
+  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, src.h, an.scan)}), kOk;
+  say(r, Msg::NeedsRepair, {findings_text(r.lang, an.plan.found), counts(r, src.h, an.scan)});
   return kNeedsRepair;
 }
 
@@ -298,7 +300,7 @@ int fix(Run& r) {
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
-  if (!an.plan.changes) return say(r, Msg::Sound, {r.a.file, counts(r, src.h, an.scan)}), kOk;
+  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, src.h, an.scan)}), kOk;
   if ((code = changed(r, src)) >= 0) return code;
 
   fileio::File out;
@@ -338,7 +340,7 @@ int fix(Run& r) {
   if (!r.backup.empty() && !fileio::is_link(r.a.file) && r.backup.compare(0, r.target.size(), r.target) == 0)
     r.backup = r.a.file + r.backup.substr(r.target.size());
   std::string backup = r.backup.empty() ? "" : message(r.lang, Msg::Backup, {r.backup});
-  say(r, Msg::Repaired, {r.a.file, findings_text(r.lang, found), kept + backup});
+  say(r, Msg::Repaired, {findings_text(r.lang, found), kept}, backup);
   if (done == fileio::Replace::NotDurable) {
     console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::NotDurable, {fileio::last_error()})}));
     return kWriteFailed;
@@ -367,7 +369,7 @@ int index(Run& r) {
   IndexPlan plan = plan_index(in, src.h, s, repair, builder);
   if (plan.refused != Refusal::None) return refusal(r, plan.refused);
   if (plan.needs_repair) return fail(r, Msg::NeedsRepairFirst, kRefused);
-  std::vector<std::string> what = {r.a.file, std::to_string(plan.chunk_count), std::to_string(plan.record_count)};
+  std::vector<std::string> what = {std::to_string(plan.chunk_count), std::to_string(plan.record_count)};
   if (!plan.changes) return say(r, Msg::IndexRight, what), kOk;
   if ((code = changed(r, src)) >= 0) return code;
   if (!apply_index(src.f, plan)) return fail(r, Msg::IndexWriteFailed, kWriteFailed, {fileio::last_error()});
@@ -409,11 +411,12 @@ bool take_note(const Run& r, FixNote& note) {
 }
 
 // The last words in a console window that is about to close.
-void sum_up(const Run& r, const FixNote* fix) {
+void sum_up(const Run& r, const FixNote* fix, int code) {
   console::out("");
   console::out(message(r.lang, Msg::SummaryTitle, {r.a.file}));
   if (fix) console::out("  " + fix->summary);
-  console::out("  " + r.summary);
+  bool unrepaired = code != kOk && r.a.mode == Mode::Fix;
+  console::out("  " + (unrepaired ? message(r.lang, Msg::SummaryFailed, {r.summary}) : r.summary));
   std::string backup = fix ? fix->backup : r.backup;
   if (!backup.empty()) console::out("  " + message(r.lang, Msg::SummaryBackup, {backup}));
   console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
@@ -488,7 +491,7 @@ int run_vok(const std::vector<std::string>& argv) {
     // -f did not repair the file: that is the one thing to say.
     if (!note.waited) {
       r.summary = note.summary;
-      console::out(message(r.lang, Msg::NotRepaired, {r.a.file, note.summary}));
+      console::out(message(r.lang, Msg::Line, {r.a.file, message(r.lang, Msg::NotRepaired, {note.summary})}));
       console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
     }
     return note.code;
@@ -499,6 +502,6 @@ int run_vok(const std::vector<std::string>& argv) {
     leave_note(r, code, code != kOk);
     if (code == kOk) return code;
   }
-  sum_up(r, noted ? &note : nullptr);
+  sum_up(r, noted ? &note : nullptr, code);
   return code;
 }
