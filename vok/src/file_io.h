@@ -55,10 +55,9 @@ bool unchanged(const std::string& path, const File& f, const Id& was);
 bool in_use_elsewhere(const File& f);
 
 // Creates a new file beside `path` that did not exist before; its name is
-// returned in `temp_path`. Where the system can, it goes away by itself if
-// vok dies before `keep_temp`.
+// returned in `temp_path`. It stays open (and, where the system can, goes
+// away by itself if vok dies) until `replace` puts it in place.
 bool create_temp_beside(const std::string& path, File& f, std::string& temp_path);
-void keep_temp(const File& f);
 // Removes temporary files of vok's naming beside `path` that no running vok
 // holds; their names go to `removed`.
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed);
@@ -80,11 +79,11 @@ enum class Backup { Ok, Failed, Changed };
 Backup make_backup(const std::string& path, const File& src, std::string& backup_path);
 
 enum class Replace { Ok, Failed, NotDurable };
-// Puts `temp_path` in the place of `path` in one step, keeping what the
-// system keeps with a file (permissions, attributes, streams) where it can.
-// `src` (the original, open) is closed first. NotDurable: replaced, but the
-// folder could not be flushed.
-Replace replace(const std::string& temp_path, const std::string& path, File& src);
+// Puts the temporary file (`temp`, open, named `temp_path`) in the place of
+// `path` in one step, keeping what the system keeps with a file
+// (permissions, attributes, streams) where it can. Closes `temp` and `src`
+// (the original). NotDurable: replaced, but the folder could not be flushed.
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src);
 void remove(const std::string& path);
 
 // The system's reason for the last failure, for messages.

@@ -37,6 +37,7 @@ struct State {
   std::multimap<std::string, Fault> faults;
   bool links = true;
   uint64_t quota = UINT64_MAX, clock = 1, next_index = 1;
+  int crash_in = 0;  // calls left until a crash; 0: none
   std::string error = "no error";
 };
 
@@ -49,6 +50,10 @@ State& st() {
 bool refused(const std::string& op) {
   State& s = st();
   int n = ++s.calls[op];
+  if (s.crash_in && --s.crash_in == 0) {
+    for (Handle& h : s.handles) h = Handle();
+    throw memfs::Crash();
+  }
   auto range = s.faults.equal_range(op);
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second.nth != n) continue;
@@ -154,6 +159,10 @@ void on(const std::string& op, std::function<void()> action, int nth) {
   st().faults.insert({op, {st().calls[op] + nth, std::move(action)}});
 }
 int calls(const std::string& op) { return st().calls[op]; }
+void append(const std::string& path, const std::string& bytes) {
+  if (auto n = node(path)) n->data += bytes, n->mtime = st().clock++;
+}
+void crash_at(int k) { st().crash_in = k; }
 
 }  // namespace memfs
 
@@ -226,8 +235,6 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
   }
   return false;
 }
-
-void keep_temp(const File&) {}
 
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
   std::string prefix = path + ".vok-tmp";
@@ -303,9 +310,11 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, const std::string& path, File& src) {
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src) {
   close(src);
-  if (refused("replace") || !memfs::exists(temp_path)) return Replace::Failed;
+  bool failed = refused("replace") || !memfs::exists(temp_path);
+  close(temp);
+  if (failed) return Replace::Failed;
   std::string target = resolve(path);
   st().names[target] = st().names[temp_path];
   st().names.erase(temp_path);

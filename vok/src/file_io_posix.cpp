@@ -168,8 +168,6 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
   return false;
 }
 
-void keep_temp(const File&) {}
-
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
   std::string dir = dir_of(path), prefix = name_of(path) + kTempSuffix;
   DIR* d = opendir(dir.c_str());
@@ -251,10 +249,15 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, const std::string& path, File& src) {
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src) {
   copy_xattrs(src, temp_path);
   close(src);
-  if (::rename(temp_path.c_str(), path.c_str()) != 0) return Replace::Failed;
+  // Renamed while still open and locked: no other run takes it for stale.
+  bool moved = ::rename(temp_path.c_str(), path.c_str()) == 0;
+  int e = errno;
+  close(temp);
+  errno = e;
+  if (!moved) return Replace::Failed;
   // The new name must survive a crash too.
   return flush_dir(path) ? Replace::Ok : Replace::NotDurable;
 }

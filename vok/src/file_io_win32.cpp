@@ -229,8 +229,6 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
   return false;
 }
 
-void keep_temp(const File& f) { delete_on_close(f, false); }
-
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
   std::u16string base = long_path(path) + kTempSuffix, folder = folder_of(base);
   WIN32_FIND_DATAW d;
@@ -319,8 +317,12 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, const std::string& path, File& src) {
+Replace replace(const std::string& temp_path, File& temp_file, const std::string& path, File& src) {
   std::u16string temp = long_path(temp_path), target = long_path(path);
+  // ReplaceFile opens both files itself: they must be closed, the temporary
+  // one no longer to go when it is.
+  delete_on_close(temp_file, false);
+  close(temp_file);
   close(src);
   // ReplaceFile keeps the original's security, streams (a download's zone
   // mark) and attributes; a file system without it gets a plain move.

@@ -34,5 +34,11 @@ void fail(const std::string& op, int nth = 1);
 void on(const std::string& op, std::function<void()> action, int nth = 1);
 // How often each operation was called since reset().
 int calls(const std::string& op);
+// Adds bytes to the end of a file, as a download still running does.
+void append(const std::string& path, const std::string& bytes);
+// The kth call of any operation from now on throws Crash: the run dies
+// there, its handles close, its files stay as they are.
+struct Crash {};
+void crash_at(int k);
 
 }  // namespace memfs

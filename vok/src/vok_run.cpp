@@ -244,28 +244,30 @@ Msg write_temp(Run& r, Reader& in, const Analysis& an, const std::string& temp, 
     why = Msg::CannotWrite;
   } else {
     fileio::copy_mode(out, temp, fileio::stat(r.target));
-    fileio::keep_temp(out);
   }
   return why;
 }
 
 // The file must be as it was when vok read it, and no one else may have it
-// open, right up to the moment it is replaced.
-int changed(Run& r, const Source& src) {
+// open, right up to the moment it is replaced: else why not.
+Msg why_changed(const Run& r, const Source& src) {
   if (fileio::unchanged(r.target, src.f, src.id))
-    return fileio::in_use_elsewhere(src.f) ? fail(r, Msg::InUse, kWriteFailed) : -1;
-  bool grew = fileio::identity(src.f).size > src.id.size;
-  return fail(r, grew ? Msg::StillWritten : Msg::Changed, kWriteFailed);
+    return fileio::in_use_elsewhere(src.f) ? Msg::InUse : Msg::kCount;
+  return fileio::identity(src.f).size > src.id.size ? Msg::StillWritten : Msg::Changed;
 }
 
-// A second look at a repaired temporary file: when it still needs repair,
-// the repair of it replaces it. False when writing that failed.
-bool second_look(Run& r, std::string& temp, Scan& last, std::vector<Finding>& found, Msg& why) {
+int changed(Run& r, const Source& src) {
+  Msg why = why_changed(r, src);
+  return why == Msg::kCount ? -1 : fail(r, why, kWriteFailed);
+}
+
+// A second look at a repaired temporary file (`out`, open): when it still
+// needs repair, the repair of it takes its place. False when writing that
+// failed.
+bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, Scan& last,
+                 std::vector<Finding>& found, Msg& why) {
   for (int round = 1; round < kRounds; ++round) {
-    fileio::File f;
-    fileio::Info info = fileio::stat(temp);
-    if (!fileio::open_read(temp, f)) return why = Msg::CannotWrite, false;
-    Reader in(f, info.size);
+    Reader in(out, size);
     Analysis an;
     bool again = read_headers(in, an.ref.h) == HeaderVerdict::Ok;
     if (again) {
@@ -273,18 +275,19 @@ bool second_look(Run& r, std::string& temp, Scan& last, std::vector<Finding>& fo
       an.plan = plan_repair(in, an.ref.h, an.scan);
       again = !an.scan.read_error && !an.plan.read_error && an.plan.refused == Refusal::None && an.plan.changes;
     }
-    if (!again) return fileio::close(f), true;
-    fileio::File out;
-    std::string next;
-    if (!fileio::create_temp_beside(r.target, out, next)) return fileio::close(f), why = Msg::NoTemp, false;
-    why = write_temp(r, in, an, next, out);
+    if (!again) return true;
+    fileio::File next;
+    std::string name;
+    if (!fileio::create_temp_beside(r.target, next, name)) return why = Msg::NoTemp, false;
+    why = write_temp(r, in, an, name, next);
     fileio::close(out);
-    fileio::close(f);
     fileio::remove(temp);
-    temp = next;
+    out = next;
+    temp = name;
     if (why != Msg::kCount) return false;
     merge_findings(found, an.plan.found);
     last = an.scan;
+    size = an.plan.output_size;
   }
   return true;
 }
@@ -307,18 +310,19 @@ int fix(Run& r) {
   std::string temp;
   if (!fileio::create_temp_beside(r.target, out, temp))
     return fail(r, Msg::NoTemp, kWriteFailed, {fileio::last_error()});
-  Msg why = write_temp(r, in, an, temp, out);
-  std::string error = fileio::last_error();
-  fileio::close(out);
   auto undo = [&](Msg m, int c, std::vector<std::string> args = {}) {
+    fileio::close(out);
     fileio::remove(temp);
     if (!r.backup.empty()) fileio::remove(r.backup), r.backup.clear();
     return fail(r, m, c, args);
   };
-  if (why != Msg::kCount) return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {error});
+  Msg why = write_temp(r, in, an, temp, out);
+  if (why != Msg::kCount)
+    return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {fileio::last_error()});
   std::vector<Finding> found = an.plan.found;
   Scan last = an.scan;
-  if (!second_look(r, temp, last, found, why)) return undo(why, kWriteFailed, {fileio::last_error()});
+  if (!second_look(r, temp, out, an.plan.output_size, last, found, why))
+    return undo(why, kWriteFailed, {fileio::last_error()});
   // Packets the second look left out were dropped too.
   last.dropped += an.scan.packets - last.packets;
   last.bad_timestamps = an.scan.bad_timestamps, last.misfits = an.scan.misfits, last.repeats = an.scan.repeats;
@@ -330,11 +334,8 @@ int fix(Run& r) {
     if (b == fileio::Backup::Failed) return undo(Msg::NoBackup, kWriteFailed, {fileio::last_error()});
     r.backup = backup;
   }
-  if (!fileio::unchanged(r.target, src.f, src.id) || fileio::in_use_elsewhere(src.f)) {
-    bool in_use = fileio::unchanged(r.target, src.f, src.id);
-    return undo(in_use ? Msg::InUse : Msg::Changed, kWriteFailed);
-  }
-  fileio::Replace done = fileio::replace(temp, r.target, src.f);
+  if ((why = why_changed(r, src)) != Msg::kCount) return undo(why, kWriteFailed);
+  fileio::Replace done = fileio::replace(temp, out, r.target, src.f);
   if (done == fileio::Replace::Failed) return undo(Msg::NoReplace, kWriteFailed, {fileio::last_error()});
   // The backup is named as the user named the file, unless that was a link.
   if (!r.backup.empty() && !fileio::is_link(r.a.file) && r.backup.compare(0, r.target.size(), r.target) == 0)

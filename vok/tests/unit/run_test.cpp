@@ -1,0 +1,340 @@
+// Whole runs of vok on an in-memory file system: what a repair leaves in the
+// folder when every step works, when one fails, when the file changes or
+// another program holds it, when the run dies at any call; and what the user
+// is told in a console window that closes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "console_mem.h"
+#include "memfs.h"
+#include "pipeline.h"
+#include "rm_builder.h"
+#include "vok_run.h"
+
+namespace {
+
+const std::string kFile = "/m/a.rm";
+
+std::string text(const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); }
+
+// Packets lost at the end: a repair removes bytes.
+std::string damaged() {
+  BuiltFile f = build_rm();
+  f.bytes.resize(f.bytes.size() * 3 / 5);
+  return text(f.bytes);
+}
+
+std::string unindexed() { return text(build_rm().bytes); }
+
+// Only a field is wrong: a repair removes nothing.
+std::string field_wrong() {
+  BuiltFile f = build_rm();
+  put32(f.bytes, f.prop + 30, 0);
+  return text(f.bytes);
+}
+
+std::string repaired(const std::string& bytes) {
+  return text(run_pipeline(std::vector<uint8_t>(bytes.begin(), bytes.end())).out);
+}
+
+bool sound(const std::string& bytes) {
+  Pipeline p = run_pipeline(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  return p.verdict == HeaderVerdict::Ok && !p.plan.changes;
+}
+
+std::string all(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const std::string& l : lines) s += l + "\n";
+  return s;
+}
+
+struct SafetyCase {
+  const char* name;
+  std::string (*input)();
+  std::function<void()> setup;
+  std::vector<std::string> args;
+  int code;
+  std::vector<std::string> left;  // names in /m afterwards
+  const char* file;               // what a.rm holds: "original", "repaired" or "other"
+  const char* said;               // a phrase in what vok printed
+};
+
+const SafetyCase kSafety[] = {
+    {"bytes removed: a backup first",
+     damaged,
+     [] {},
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak"},
+     "repaired",
+     "backup /m/a.rm.bak"},
+    {"a field mended: no backup", field_wrong, [] {}, {"-f"}, 0, {"a.rm"}, "repaired", "wrong duration"},
+    {"--no-backup", damaged, [] {}, {"-f", "--no-backup"}, 0, {"a.rm"}, "repaired", "repaired:"},
+    {"an older backup stays",
+     damaged,
+     [] { memfs::put("/m/a.rm.bak", "older"); },
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak", "a.rm.bak.2"},
+     "repaired",
+     "a.rm.bak.2"},
+    {"no hard links: the backup is a copy",
+     damaged,
+     [] { memfs::no_hard_links(true); },
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak"},
+     "repaired",
+     "backup"},
+    {"a player holds it",
+     damaged,
+     [] { memfs::hold(kFile, true); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "original",
+     "in use by another program"},
+    {"a player holds it, -i",
+     field_wrong,
+     [] { memfs::hold(kFile, true); },
+     {"-i"},
+     5,
+     {"a.rm"},
+     "original",
+     "in use"},
+    {"replaced by a new version while vok writes",
+     damaged,
+     [] { memfs::on("create_temp", [] { memfs::put(kFile, "the new version"); }); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "other",
+     "changed while vok worked"},
+    {"still being written",
+     damaged,
+     [] { memfs::on("create_temp", [] { memfs::append(kFile, "more"); }); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "other",
+     "still being written"},
+    {"the disk fills up",
+     damaged,
+     [] { memfs::quota(damaged().size() + 1000); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "original",
+     "cannot write"},
+    {"the backup copy cannot be flushed",
+     damaged,
+     [] {
+       memfs::no_hard_links(true);
+       memfs::fail("flush_dir");
+     },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "original",
+     "cannot make a backup"},
+    {"the replace fails",
+     damaged,
+     [] { memfs::fail("replace"); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "original",
+     "cannot replace"},
+    {"the folder flush after the replace fails",
+     field_wrong,
+     [] { memfs::fail("flush_dir"); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "repaired",
+     "may not survive a power cut"},
+    {"a stale temporary file goes",
+     field_wrong,
+     [] { memfs::put("/m/a.rm.vok-tmp", "left by a crash"); },
+     {"-f"},
+     0,
+     {"a.rm"},
+     "repaired",
+     "removed a stale temporary file /m/a.rm.vok-tmp"},
+    {"-i fails midway",
+     unindexed,
+     [] { memfs::fail("truncate"); },
+     {"-i"},
+     5,
+     {"a.rm"},
+     "other",
+     "run vok -i again"},
+};
+
+TEST(Run, WhatARepairLeavesBehind) {
+  for (const SafetyCase& c : kSafety) {
+    SCOPED_TRACE(c.name);
+    memfs::reset();
+    console_mem::reset();
+    std::string original = c.input();
+    memfs::put(kFile, original);
+    c.setup();
+    std::vector<std::string> args = c.args;
+    args.push_back(kFile);
+    EXPECT_EQ(run_vok(args), c.code);
+    EXPECT_EQ(memfs::list("/m"), c.left);
+    std::string now = memfs::get(kFile);
+    if (!strcmp(c.file, "original")) {
+      EXPECT_EQ(now, original);
+    }
+    if (!strcmp(c.file, "repaired")) {
+      EXPECT_TRUE(sound(now));
+    }
+    if (!strcmp(c.file, "other")) {
+      EXPECT_NE(now, original);
+    }
+    for (const std::string& name : c.left) {
+      std::string kept = name.rfind("a.rm.bak", 0) == 0 ? memfs::get("/m/" + name) : original;
+      EXPECT_TRUE(kept == original || kept == "older") << name;
+    }
+    std::string said = all(console_mem::record().out) + all(console_mem::record().err);
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+  }
+}
+
+TEST(Run, BackupsHoldTheOriginal) {
+  for (bool links : {true, false}) {
+    memfs::reset();
+    console_mem::reset();
+    memfs::no_hard_links(!links);
+    memfs::put(kFile, damaged());
+    ASSERT_EQ(run_vok({"-f", kFile}), 0);
+    EXPECT_EQ(memfs::get("/m/a.rm.bak"), damaged()) << (links ? "link" : "copy");
+    EXPECT_EQ(memfs::get(kFile), repaired(damaged()));
+  }
+}
+
+// The second -i after one that died finishes the job.
+TEST(Run, ASecondIndexFinishesWhatOneLeftHalfDone) {
+  memfs::reset();
+  console_mem::reset();
+  memfs::put(kFile, text(build_rm().bytes));
+  memfs::fail("truncate");
+  ASSERT_EQ(run_vok({"-i", kFile}), 5);
+  EXPECT_EQ(run_vok({"-i", kFile}), 0);
+  console_mem::reset();
+  EXPECT_EQ(run_vok({"--check", kFile}), 0) << all(console_mem::record().out);
+  EXPECT_EQ(run_vok({"-i", kFile}), 0);
+  EXPECT_NE(all(console_mem::record().out).find("index already right"), std::string::npos);
+}
+
+// Wherever the run dies, the file is the old one or the new one, a backup
+// holds the old one, and the next run ends the job with nothing left over.
+TEST(Run, DyingAtAnyCall) {
+  std::string want = repaired(damaged());
+  for (int k = 1;; ++k) {
+    SCOPED_TRACE(k);
+    memfs::reset();
+    console_mem::reset();
+    memfs::put(kFile, damaged());
+    memfs::crash_at(k);
+    bool died = false;
+    try {
+      run_vok({"-f", kFile});
+    } catch (const memfs::Crash&) {
+      died = true;
+    }
+    memfs::crash_at(0);
+    std::string now = memfs::get(kFile);
+    EXPECT_TRUE(now == damaged() || now == want);
+    if (memfs::exists("/m/a.rm.bak")) {
+      EXPECT_EQ(memfs::get("/m/a.rm.bak"), damaged());
+    }
+    EXPECT_EQ(run_vok({"-f", kFile}), 0);
+    EXPECT_EQ(memfs::get(kFile), want);
+    for (const std::string& name : memfs::list("/m")) {
+      EXPECT_TRUE(name == "a.rm" || name.rfind("a.rm.bak", 0) == 0) << name;
+    }
+    if (!died) break;
+  }
+}
+
+// A second vok on the file while the first works on it is turned away;
+// one that starts once the first let go of the original backs up what it
+// found there.
+TEST(Run, TwoRunsAtOnce) {
+  for (const char* when : {"create_temp", "replace"}) {
+    SCOPED_TRACE(when);
+    memfs::reset();
+    console_mem::reset();
+    memfs::put(kFile, damaged());
+    int second = -1;
+    memfs::on(when, [&] { second = run_vok({"-f", kFile}); });
+    EXPECT_EQ(run_vok({"-f", kFile}), 0);
+    EXPECT_EQ(second, std::string(when) == "replace" ? 0 : 5);
+    for (const std::string& name : memfs::list("/m")) {
+      if (name != "a.rm") {
+        EXPECT_EQ(memfs::get("/m/" + name), damaged()) << name;
+      }
+    }
+    EXPECT_EQ(memfs::get(kFile), repaired(damaged()));
+  }
+}
+
+TEST(Run, ALinkStaysALinkAndItsTargetIsRepaired) {
+  memfs::reset();
+  console_mem::reset();
+  memfs::put("/t/a.rm", damaged());
+  memfs::symlink("/m/link.rm", "/t/a.rm");
+  EXPECT_EQ(run_vok({"-f", "/m/link.rm"}), 0);
+  EXPECT_TRUE(memfs::is_link("/m/link.rm"));
+  EXPECT_EQ(memfs::get("/t/a.rm"), repaired(damaged()));
+  EXPECT_EQ(memfs::get("/t/a.rm.bak"), damaged());
+  EXPECT_EQ(run_vok({"-i", "/m/link.rm"}), 0);
+  EXPECT_TRUE(memfs::is_link("/m/link.rm"));
+}
+
+// In a console that closes when vok ends, the last step sums up and waits;
+// -i after a -f that failed and said so adds nothing.
+TEST(Run, AConsoleThatCloses) {
+  struct Case {
+    const char* name;
+    bool closes, held;
+    size_t f_waits, i_waits;
+    const char* said;  // in what -i printed
+  } cases[] = {
+      {"repaired", true, false, 0, 1, "已建立索引"},
+      {"a player holds the file", true, true, 1, 0, ""},
+      {"a terminal", false, false, 0, 0, "已建立索引"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    memfs::reset();
+    memfs::put(kFile, damaged());
+    memfs::hold(kFile, c.held);
+    console_mem::reset(Lang::Zh, c.closes);
+    int f = run_vok({"-f", kFile});
+    EXPECT_EQ(console_mem::record().waits.size(), c.f_waits);
+    console_mem::reset(Lang::Zh, c.closes);
+    int i = run_vok({"-i", kFile});
+    const console_mem::Record& rec = console_mem::record();
+    EXPECT_EQ(rec.waits.size(), c.i_waits);
+    for (const std::string& w : rec.waits) {
+      EXPECT_EQ(w, "按任意键关闭");
+    }
+    EXPECT_NE(all(rec.out).find(c.said), std::string::npos) << all(rec.out);
+    if (c.held) {
+      EXPECT_EQ(i, f) << "-i says the -f failure, nothing of its own";
+    }
+    if (c.held) {
+      EXPECT_TRUE(rec.out.empty() && rec.err.empty()) << all(rec.out) << all(rec.err);
+    }
+    if (c.closes && !c.held) {
+      EXPECT_NE(all(rec.out).find("原文件已备份为 /m/a.rm.bak"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
