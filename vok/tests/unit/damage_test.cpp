@@ -43,6 +43,21 @@ struct DamageCase {
 
 uint64_t at_fraction(const BuiltFile& f, double x) { return uint64_t(double(f.bytes.size()) * x); }
 
+// Garbage holding `count` audio packet headers that chain one to the next,
+// each plausible on its own, with the given flags.
+Damage fake_chain(BuiltFile& f, int count, uint8_t flags) {
+  uint64_t a = at_fraction(f, 0.4);
+  fill_random(f.bytes, a, 4000, 13);
+  const BuiltPacket& near = f.packets[f.packets.size() / 2];
+  uint64_t at = a + 100;
+  for (int k = 0; k < count; ++k, at += 300) {
+    uint8_t fake[14] = {0, 0, 0x01, 0x2C, 0, 1, uint8_t(near.ts >> 24), uint8_t(near.ts >> 16),
+                        uint8_t(near.ts >> 8), uint8_t(near.ts), 0, flags, 0x77, 0x0B};
+    std::copy(fake, fake + 14, f.bytes.begin() + long(at));
+  }
+  return Damage{a, a + 4000};
+}
+
 const DamageCase kCases[] = {
     {"zeroed region",
      [](BuiltFile& f) {
@@ -79,6 +94,20 @@ const DamageCase kCases[] = {
        return Damage{a, a + 4000};
      },
      "1 damaged region"},
+    // Resyncing on two would take these for packets; on three it does not.
+    {"two packets' headers chaining in garbage", [](BuiltFile& f) { return fake_chain(f, 2, 2); },
+     "1 damaged region"},
+    {"three chaining in garbage, with flag bits no packet has", [](BuiltFile& f) { return fake_chain(f, 3, 6); },
+     "1 damaged region"},
+    // FFmpeg's ending is eight zero bytes exactly.
+    {"nine zero bytes after the packets",
+     [](BuiltFile& f) {
+       put32(f.bytes, f.data + 4, get32(f.bytes, f.data + 4) + 18);
+       uint64_t end = f.bytes.size();
+       f.bytes.insert(f.bytes.end(), 9, 0);
+       return Damage{end, end};
+     },
+     "zero-filled tail"},
     {"packet length too long",
      [](BuiltFile& f) {
        const BuiltPacket& p = f.packets[100];
