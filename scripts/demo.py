@@ -11,6 +11,8 @@ import argparse
 import os
 import shutil
 import sys
+import tempfile
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import rmrepair  # noqa: E402
@@ -62,13 +64,14 @@ def show_checks(when, findings):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--exe", required=True)
+    ap.add_argument("--zip", required=True, help="the zip users download (scripts/package.sh)")
     ap.add_argument("--helpers", required=True)
-    ap.add_argument("--vok", help="the real vok.exe of the same build (default: vok/vok.exe beside --exe)")
     args = ap.parse_args()
-    vok = args.vok or os.path.join(os.path.dirname(args.exe), "vok", "vok.exe")
-    if pe_bits(vok) != pe_bits(args.exe):
-        sys.exit("%s is not of the same build as %s" % (vok, args.exe))
+    unpacked = tempfile.mkdtemp()
+    zipfile.ZipFile(args.zip).extractall(unpacked)
+    (folder,) = os.listdir(unpacked)
+    package = os.path.join(unpacked, folder)
+    vok = os.path.join(package, "vok.exe")
     # Each start of a 32-bit program may take a minute where it is emulated.
     repair_timeout = 600 if pe_bits(vok) == 32 else 120
     repaired = True
@@ -78,8 +81,10 @@ def main():
     p.start()
     try:
         tools = p.unix_path(TOOLS)
-        os.makedirs(tools)
-        shutil.copy(args.exe, os.path.join(tools, "vokxp.exe"))
+        say()
+        say("> unzip %s; its folder %s becomes %s" % (os.path.basename(args.zip), folder, text(TOOLS)))
+        say("  " + ", ".join(sorted(os.listdir(package))))
+        shutil.copytree(package, tools)
         p.install_recvok(tools)
         movie = p.unix_path(MOVIE)
         os.makedirs(os.path.dirname(movie))
@@ -112,14 +117,14 @@ def main():
         say("  made by ffmpeg: %d s of RealVideo 2 and AC-3, %d bytes, no index;" % (rmrepair.SOURCE_SECONDS, size))
         say("  then %s: %d bytes" % (rmrepair.DAMAGE, len(damaged)))
         show_checks("before", rmrepair.inspect(damaged_unix))
-        # The verb's process shares the helper's console here, so that what
-        # vok prints can be shown; Explorer would give it a console window.
-        report, output = p.shell_console(VERB, DAMAGED, timeout=repair_timeout)
-        say("  shell: " + report)
-        say("  console:")
-        for line in output.split(b"\r\n"):
+        # As Explorer does: the shell opens a console window for the batch;
+        # its text is read back, and a key pressed once vok waits for one.
+        r = p.rightclick(VERB, DAMAGED, prompt="按任意键关闭", timeout=repair_timeout)
+        say("  console window (vok waited for a key: %s; a key was pressed):" % ("yes" if r.waiting else "no"))
+        for line in (r.prompt_screen or r.screen or "").split("\n"):
             if line:
-                say("  | " + text(line))
+                say("  | " + line)
+        say("  the batch ended with exit code %s" % r.exit)
         after = rmrepair.check_repaired(damaged_unix, damaged)
         show_checks("after", after)
         repaired = all(ok for label, ok, detail in after)
@@ -142,6 +147,7 @@ def main():
         say("  vok started %d times" % len(p.vok_log(tools)))
     finally:
         p.stop()
+        shutil.rmtree(unpacked, ignore_errors=True)
     if not repaired:
         sys.exit("the real vok.exe did not repair the damaged file")
 

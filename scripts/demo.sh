@@ -8,5 +8,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh >/dev/null
 bash scripts/check-exe.sh build/windows/vokxp.exe
-python3 scripts/demo.py --exe build/windows/vokxp.exe --vok build/windows/vok/vok.exe \
-  --helpers build/win64/tests/wine/helpers
+bash scripts/check-vok-exe.sh build/windows/vok/vok.exe
+zip=$(bash scripts/package.sh | tail -n 1)
+python3 scripts/demo.py --zip "$zip" --helpers build/win64/tests/wine/helpers

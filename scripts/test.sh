@@ -34,6 +34,13 @@ build/fuzz/vok/vok_parser_fuzz -max_total_time="${VOKXP_FUZZ_SECONDS:-60}" -max_
 echo "== Windows builds"
 bash scripts/build.sh
 bash scripts/check-exe.sh build/windows/vokxp.exe
+bash scripts/check-vok-exe.sh build/windows/vok/vok.exe
+
+echo "== The zip users download: the same bytes from a second run"
+zip=$(bash scripts/package.sh | tail -n 1)
+first=$(sha256sum <"$zip")
+rm "$zip" && bash scripts/package.sh >/dev/null
+[ "$(sha256sum <"$zip")" = "$first" ] || { echo "FAIL: a second package.sh run made a different zip"; exit 1; }
 
 echo "== The shipped 32-bit vok.exe on files past 2 GiB and 4 GiB, under Wine"
 python3 vok/tests/integration/large_file.py --vok build/windows/vok/vok.exe --wine
