@@ -53,6 +53,7 @@ class Scanner {
 
  private:
   Verdict shape(uint64_t q, Packet& p);
+  Verdict read_shape(uint64_t q, Packet& p);
   bool successor_ok(uint64_t s, int depth);
   bool trailer_at(uint64_t q);
   Chunk chunk_at(uint64_t q);
@@ -80,6 +81,10 @@ class Scanner {
   size_t ring_n_ = 0;
   long repeat_at_ = -1;  // the remembered packet the last copy was of
   uint32_t clock_ = 0;  // the latest timestamp kept, of any stream
+  uint64_t memo_at_ = UINT64_MAX;
+  uint32_t memo_shift_ = 0;
+  Packet memo_;
+  Verdict memo_verdict_ = Verdict::Bad;
 };
 
 uint64_t Scanner::zero_tail_start() {
@@ -111,7 +116,18 @@ Chunk Scanner::chunk_at(uint64_t q) {
   return size >= 10 && size <= in_.size() - q ? Chunk::Other : Chunk::None;
 }
 
+// The last packet looked at is remembered: the scan looks at each packet
+// first as the successor of the one before.
 Verdict Scanner::shape(uint64_t q, Packet& p) {
+  if (q == memo_at_ && shift_ == memo_shift_) return p = memo_, memo_verdict_;
+  memo_at_ = q;
+  memo_shift_ = shift_;
+  memo_verdict_ = read_shape(q, memo_);
+  p = memo_;
+  return memo_verdict_;
+}
+
+Verdict Scanner::read_shape(uint64_t q, Packet& p) {
   uint64_t avail = end_ - q;
   if (q >= end_ || avail < 12) return Verdict::Bad;
   size_t n = avail < kPeek ? size_t(avail) : kPeek;
@@ -129,10 +145,20 @@ Verdict Scanner::shape(uint64_t q, Packet& p) {
   if (version == 0 && (p.flags & 0xFC)) return Verdict::Bad;
   const Stream& stream = h_.streams[size_t(p.stream)];
   size_t payload = p.length - p.header, seen = n - p.header < payload ? n - p.header : payload;
-  bool fits = stream.codec.payload_fits(b + p.header, seen, payload);
-  p.span = stream.codec.packet_ms(b + p.header, seen, payload);
-  VideoSlice slice;
-  p.frame_start = !stream.video || !read_video_slice(b + p.header, seen, payload, slice) || slice.frame_start;
+  bool fits;
+  p.frame_start = true;
+  p.span = 0;
+  if (stream.codec.kind == CodecKind::Video) {
+    VideoSlice slice;
+    fits = read_video_slice(b + p.header, seen, payload, slice);
+    p.frame_start = !fits || slice.frame_start;
+  } else {
+    fits = stream.codec.payload_fits(b + p.header, seen, payload);
+    p.span = stream.codec.packet_ms(b + p.header, seen, payload);
+    VideoSlice slice;
+    // A video stream whose codec data vok does not know still has slices.
+    if (stream.video && read_video_slice(b + p.header, seen, payload, slice)) p.frame_start = slice.frame_start;
+  }
   uint64_t e = q + p.length;
   if (e > end_) return Verdict::Truncated;
   // A packet reaching into a zero-filled tail was cut short by it, unless
@@ -151,12 +177,14 @@ bool Scanner::trailer_at(uint64_t q) {
   return q + tail::kTrailerBytes < end_ && chunk_at(q + tail::kTrailerBytes) != Chunk::None;
 }
 
+// A chunk or a writer's zeros cannot read as a packet (their first byte is
+// not zero, or their length is): they are looked for only where no packet is.
 bool Scanner::successor_ok(uint64_t s, int depth) {
-  if (s >= end_ || s >= zeros_ || end_ - s < 12 || chunk_at(s) != Chunk::None || trailer_at(s)) return true;
+  if (s >= end_ || s >= zeros_ || end_ - s < 12) return true;
   Packet p;
   Verdict v = shape(s, p);
   if (v == Verdict::Truncated) return true;
-  if (v == Verdict::Bad) return false;
+  if (v == Verdict::Bad) return chunk_at(s) != Chunk::None || trailer_at(s);
   return depth <= 1 || successor_ok(s + p.length, depth - 1);
 }
 
@@ -360,7 +388,9 @@ Scan Scanner::run() {
   }
   Verdict last = Verdict::Good;
   while (pos < end_ && pos < zeros_) {
-    Chunk c = chunk_at(pos);
+    Packet p;
+    Verdict v = shape(pos, p);
+    Chunk c = v == Verdict::Bad ? chunk_at(pos) : Chunk::None;
     if (c == Chunk::Data) {
       s_.extra_data.push_back(pos);
       pos += field::kDataHeaderSize;
@@ -376,12 +406,10 @@ Scan Scanner::run() {
       finish(c, pos, last);
       return s_;
     }
-    if (trailer_at(pos)) {
+    if (v == Verdict::Bad && trailer_at(pos)) {
       pos += tail::kTrailerBytes;
       continue;
     }
-    Packet p;
-    Verdict v = shape(pos, p);
     last = v;
     if (v == Verdict::Misfit && successor_ok(pos + p.length, 2)) {
       // It chains, so only this packet is wrong: a flipped stream number.

@@ -3,7 +3,7 @@
 #include <cstring>
 
 namespace {
-constexpr size_t kWindow = 4 << 20;
+constexpr size_t kWindow = 2 << 20;
 }
 
 Reader::Reader(const fileio::File& f, uint64_t size) : file_(&f), size_(size) {}
