@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint64_t kMaxOutput = 0xFFFFFFFFu;  // offsets are 32-bit
 constexpr size_t kNone = SIZE_MAX;
+constexpr uint64_t kInMemory = 1 << 20;  // larger unknown header chunks are copied, not held
 
 uint32_t clamp32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v); }
 uint32_t bit_rate(uint64_t bytes, uint32_t ms) { return ms ? clamp32(bytes * 8000 / ms) : 0; }
@@ -29,10 +30,16 @@ void put_tag(std::vector<uint8_t>& b, const char* tag, uint32_t size) {
 // their fields are in `head`.
 struct Head {
   std::vector<uint8_t> bytes;
+  std::vector<HeadGap> gaps;
   size_t prop = kNone;
   std::vector<size_t> mdpr;
   uint32_t chunks = 0;  // after the file header
 
+  uint64_t size() const {
+    uint64_t n = bytes.size();
+    for (const HeadGap& g : gaps) n += g.length;
+    return n;
+  }
   bool copy(Reader& src, uint64_t from, uint64_t n) {
     for (uint64_t done = 0; done < n;) {
       size_t step = size_t(n - done < Reader::kMaxSpan ? n - done : Reader::kMaxSpan);
@@ -68,7 +75,9 @@ bool has(const std::vector<Finding>& found, Note note) {
   return false;
 }
 
-bool build_head(Reader& src, const Headers& h, Head& head) {
+// `own`: the chunks are the file's own, so a large unknown one can be
+// copied from it when it is written; a reference's is left out.
+bool build_head(Reader& src, const Headers& h, Head& head, bool own) {
   head.mdpr.assign(h.streams.size(), kNone);
   if (h.rmf_found) {
     if (!head.copy(src, h.start, field::kRmfSize)) return false;
@@ -94,6 +103,11 @@ bool build_head(Reader& src, const Headers& h, Head& head) {
       }
     }
     uint32_t size = c.kind == ChunkKind::Prop ? field::kPropSize : c.size;
+    if (c.kind == ChunkKind::Other && size > kInMemory) {
+      if (own) head.gaps.push_back({at, c.offset, size});
+      if (!own) --head.chunks;
+      continue;
+    }
     if (c.kind == ChunkKind::Prop) head.prop = at;
     if (!head.copy(src, c.offset, size)) return false;
     head.size_field(at, size);
@@ -255,9 +269,9 @@ void Planner::fields(Head& head) {
   // A pointer is wrong when it was wrong in the file as it was; one that
   // moves with the repair is only updated.
   bool data_wrong = h_.prop.found && h_.prop.data_offset != h_.data - h_.start;
-  set(head, p + field::kPropDataOffset, uint32_t(head.bytes.size()), data_wrong ? &kData : nullptr);
-  uint32_t index_at = plan_.index_kept ? uint32_t(plan_.trailing.index[0].offset - s_.tail_at +
-                                                  head.bytes.size() + field::kDataHeaderSize + s_.packet_bytes)
+  set(head, p + field::kPropDataOffset, uint32_t(head.size()), data_wrong ? &kData : nullptr);
+  uint32_t index_at = plan_.index_kept ? uint32_t(plan_.trailing.index[0].offset - s_.tail_at + head.size() +
+                                                  field::kDataHeaderSize + s_.packet_bytes)
                                        : 0;
   uint64_t index_was = plan_.index_kept ? plan_.trailing.index[0].offset - h_.start : 0;
   bool index_wrong = h_.prop.found && h_.prop.index_offset != index_was;
@@ -285,24 +299,31 @@ void Planner::finish(Head& head) {
 
   uint64_t trailing = plan_.keep_trailing ? in_.size() - s_.tail_at : 0;
   for (const Range& r : plan_.trailing.others) trailing += plan_.keep_others ? r.length : 0;
-  bool head_same = h_.start == 0 && head.bytes.size() == h_.data;
-  if (head_same) {
-    for (uint64_t done = 0; head_same && done < h_.data;) {
-      size_t step = size_t(h_.data - done < Reader::kMaxSpan ? h_.data - done : Reader::kMaxSpan);
-      const uint8_t* p = in_.at(done, step);
-      head_same = p && memcmp(p, head.bytes.data() + done, step) == 0;
-      done += step;
+  bool head_same = h_.start == 0 && head.size() == h_.data;
+  // Piece by piece: bytes held, then a chunk copied from where it already is.
+  uint64_t out = 0;
+  size_t held = 0;
+  for (size_t g = 0; head_same && g <= head.gaps.size(); ++g) {
+    size_t upto = g < head.gaps.size() ? head.gaps[g].at : head.bytes.size();
+    for (; head_same && held < upto;) {
+      size_t step = upto - held < Reader::kMaxSpan ? upto - held : Reader::kMaxSpan;
+      const uint8_t* p = in_.at(out, step);
+      head_same = p && memcmp(p, head.bytes.data() + held, step) == 0;
+      held += step;
+      out += step;
     }
+    if (g < head.gaps.size()) head_same = head_same && head.gaps[g].from == out, out += head.gaps[g].length;
   }
   plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_kept_;
   if (plan_.changes) {
     uint32_t after = plan_.keep_trailing ? plan_.trailing.chunks : plan_.keep_others ? plan_.trailing.others.size() : 0;
     set(head, field::kRmfNumHeaders, head.chunks + 1 + after, nullptr, true);
   }
-  plan_.output_size = head.bytes.size() + field::kDataHeaderSize + s_.packet_bytes +
+  plan_.output_size = head.size() + field::kDataHeaderSize + s_.packet_bytes +
                       (plan_.keep_trailer ? tail::kTrailerBytes : 0) + trailing;
   if (plan_.output_size > kMaxOutput) plan_.refused = Refusal::TooLarge;
   plan_.head = std::move(head.bytes);
+  plan_.head_gaps = std::move(head.gaps);
 }
 
 }  // namespace
@@ -318,7 +339,7 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) 
   if (!h.recovered.empty()) plan.index_only = false;
   p.layout();
   Head head;
-  if (!build_head(head_src ? *head_src : in, h, head)) {
+  if (!build_head(head_src ? *head_src : in, h, head, !head_src)) {
     plan.read_error = true;
     return plan;
   }

@@ -19,9 +19,18 @@ struct Patch {
 
 enum class Refusal : uint8_t { None, NoPackets, Multirate, TooLarge };
 
+// A large chunk among the headers that vok does not know goes from the file
+// to the file written without passing through memory: at `at` in the head's
+// bytes, `length` bytes of the original from `from`.
+struct HeadGap {
+  size_t at = 0;
+  uint64_t from = 0, length = 0;
+};
+
 struct Plan {
   std::vector<Finding> found;                // what is wrong, for the summary line
   std::vector<uint8_t> head;                 // the file header and header chunks, as written
+  std::vector<HeadGap> head_gaps;            // with these copied in
   uint32_t data_size = 0, data_packets = 0;  // the one DATA chunk written
   bool removes_bytes = false;  // some bytes of the original are left out: back it up
   bool keep_trailer = false;   // a writer's zero bytes after the last packet stay

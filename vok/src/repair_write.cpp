@@ -37,7 +37,13 @@ bool copy_shifted(Reader& in, const Range& r, Sink& out) {
 }  // namespace
 
 bool write_repaired(Reader& in, const Scan& s, const Plan& plan, Sink& out) {
-  out.write(plan.head.data(), plan.head.size());
+  size_t held = 0;
+  for (const HeadGap& g : plan.head_gaps) {
+    out.write(plan.head.data() + held, g.at - held);
+    if (!copy(in, g.from, g.length, out)) return false;
+    held = g.at;
+  }
+  out.write(plan.head.data() + held, plan.head.size() - held);
   uint8_t data[field::kDataHeaderSize] = {'D', 'A', 'T', 'A'};
   be::put32(data + field::kDataSize, plan.data_size);
   be::put32(data + field::kDataNumPackets, plan.data_packets);

@@ -1,6 +1,7 @@
 // Which header fields -f rewrites, and which it leaves as the writer made them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "messages.h"
@@ -103,6 +104,31 @@ TEST(Plan, RefusesWhatCannotBeRepairedSafely) {
   BuiltFile empty = build_rm();
   empty.bytes.resize(empty.data + 18);
   EXPECT_EQ(run_pipeline(empty.bytes).plan.refused, Refusal::NoPackets);
+}
+
+}  // namespace
+
+namespace {
+
+// A chunk among the headers that vok does not know, larger than it holds
+// in memory, goes from the file to the repair unchanged.
+TEST(Plan, ALargeUnknownHeaderChunkIsCopiedAsItIs) {
+  BuiltFile f = build_rm();
+  std::vector<uint8_t> junk(3 << 20, 0x4A);
+  memcpy(junk.data(), "JUNK", 4);
+  put32(junk, 4, uint32_t(junk.size()));
+  junk[8] = junk[9] = 0;
+  f.bytes.insert(f.bytes.begin() + long(f.data), junk.begin(), junk.end());
+  put32(f.bytes, f.prop + 42, uint32_t(f.data + junk.size()));
+  f.bytes.resize(f.bytes.size() - 500);
+  Pipeline p = run_pipeline(f.bytes);
+  ASSERT_TRUE(p.plan.changes);
+  EXPECT_EQ(p.plan.head_gaps.size(), 1u);
+  EXPECT_LT(p.plan.head.size(), junk.size());
+  ASSERT_EQ(p.out.size(), p.plan.output_size);
+  EXPECT_TRUE(std::equal(junk.begin(), junk.end(), p.out.begin() + long(f.data)));
+  Pipeline again = run_pipeline(p.out);
+  EXPECT_FALSE(again.plan.changes) << findings_text(Lang::En, again.plan.found);
 }
 
 }  // namespace
