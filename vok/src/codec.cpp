@@ -184,6 +184,7 @@ bool Codec::payload_fits(const uint8_t* p, size_t head_len, size_t n) const {
     return sum > 0 && sum <= n - at;
   }
   // AC-3 frames open with their sync word, stored byte-swapped.
-  if (fourcc == kDnet && head_len >= 2) return (p[0] == 0x77 && p[1] == 0x0B) || (p[0] == 0x0B && p[1] == 0x77);
+  if (fourcc == kDnet && head_len >= 2)
+    return (p[0] == 0x77 && p[1] == 0x0B) || (p[0] == 0x0B && p[1] == 0x77);
   return true;
 }

@@ -44,7 +44,7 @@ bool read_codec(const uint8_t* data, size_t n, Codec& c);
 
 // The RealVideo sub-header at the start of a video payload.
 struct VideoSlice {
-  uint8_t type = 0;        // 0 partial, 1 whole frame, 2 last partial, 3 frames packed
+  uint8_t type = 0;         // 0 partial, 1 whole frame, 2 last partial, 3 frames packed
   bool frame_start = true;  // the first slice of a frame
 };
 // `head` holds the first head_len bytes of a payload of n bytes.

@@ -1,5 +1,6 @@
-#include "console.h"
 #include "console_mem.h"
+
+#include "console.h"
 
 namespace {
 console_mem::Record rec;

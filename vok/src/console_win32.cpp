@@ -1,8 +1,8 @@
 // The Windows console: text goes in as UTF-16 with WriteConsoleW, so any
 // file name shows as it is; into a pipe or a file it goes in the console's
 // code page.
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <cwchar>
 
@@ -176,7 +176,8 @@ void end_progress() {
 // cmd before Windows 8.1), a lone cmd parent counts as a batch: waiting
 // costs a terminal user one key, not waiting loses the right-click's words.
 bool closes_at_exit() {
-  if (!is_console(GetStdHandle(STD_INPUT_HANDLE)) || !is_console(GetStdHandle(STD_OUTPUT_HANDLE))) return false;
+  if (!is_console(GetStdHandle(STD_INPUT_HANDLE)) || !is_console(GetStdHandle(STD_OUTPUT_HANDLE)))
+    return false;
   DWORD pids[8];
   DWORD n = GetConsoleProcessList(pids, 8);
   DWORD self = GetCurrentProcessId();
@@ -200,7 +201,8 @@ void wait_for_key(const std::string& prompt, int seconds) {
     DWORD got = 0;
     if (!ReadConsoleInputW(in, r, 16, &got)) break;
     bool key = false;
-    for (DWORD i = 0; i < got; ++i) key = key || (r[i].EventType == KEY_EVENT && r[i].Event.KeyEvent.bKeyDown);
+    for (DWORD i = 0; i < got; ++i)
+      key = key || (r[i].EventType == KEY_EVENT && r[i].Event.KeyEvent.bKeyDown);
     if (key) break;
   }
   write(STD_OUTPUT_HANDLE, "\r\n");

@@ -85,6 +85,8 @@ enum class Replace { Ok, Failed, NotDurable };
 // (the original). NotDurable: replaced, but the folder could not be flushed.
 Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src);
 void remove(const std::string& path);
+// Gives `from` the name `to` where no file has it.
+bool move_new(const std::string& from, const std::string& to);
 
 // The system's reason for the last failure, for messages.
 std::string last_error();

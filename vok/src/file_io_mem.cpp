@@ -253,7 +253,7 @@ void remove_stale_temps(const std::string& path, std::vector<std::string>& remov
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got) {
   got = 0;
   Handle* h = handle(f);
-  if (refused("read_at") || !h) return false;
+  if (refused("read_at") || !h || (h->temp && refused("read_temp"))) return false;
   const std::string& d = h->node->data;
   if (offset < d.size()) got = std::min<uint64_t>(n, d.size() - offset);
   memcpy(buf, d.data() + offset, got);
@@ -312,6 +312,7 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
 
 Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src) {
   close(src);
+  if (refused("replace_losing")) st().names.erase(resolve(path));
   bool failed = refused("replace") || !memfs::exists(temp_path);
   close(temp);
   if (failed) return Replace::Failed;
@@ -322,6 +323,13 @@ Replace replace(const std::string& temp_path, File& temp, const std::string& pat
 }
 
 void remove(const std::string& path) { st().names.erase(path); }
+
+bool move_new(const std::string& from, const std::string& to) {
+  if (refused("move_new") || !memfs::exists(from) || memfs::exists(to)) return false;
+  st().names[to] = st().names[from];
+  st().names.erase(from);
+  return true;
+}
 
 std::string last_error() { return st().error; }
 

@@ -143,8 +143,8 @@ Id identity(const File& f) {
 bool unchanged(const std::string& path, const File& f, const Id& was) {
   struct stat st;
   Id now = identity(f);
-  return ::stat(path.c_str(), &st) == 0 && uint64_t(st.st_ino) == now.index && uint64_t(st.st_dev) == now.volume &&
-         now == was;
+  return ::stat(path.c_str(), &st) == 0 && uint64_t(st.st_ino) == now.index &&
+         uint64_t(st.st_dev) == now.volume && now == was;
 }
 
 bool in_use_elsewhere(const File& f) {
@@ -263,6 +263,13 @@ Replace replace(const std::string& temp_path, File& temp, const std::string& pat
 }
 
 void remove(const std::string& path) { ::unlink(path.c_str()); }
+
+bool move_new(const std::string& from, const std::string& to) {
+  // A link never replaces a file; then the old name goes.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return flush_dir(to);
+}
 
 std::string last_error() { return strerror(errno); }
 

@@ -16,6 +16,7 @@ namespace fileio {
 namespace {
 
 constexpr char16_t kTempSuffix[] = u".vok-tmp";
+constexpr char16_t kOldSuffix[] = u".vok-old";  // the original, for a moment, while it is replaced
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 HANDLE h(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
@@ -36,7 +37,7 @@ OVERLAPPED at(uint64_t offset) {
 // free of the MAX_PATH limit; UNC paths become \\?\UNC\server\share.
 std::u16string long_path(const std::string& path) {
   std::u16string in = utf8_to_utf16(path);
-  if (in.compare(0, 4, u"\\\\?\\") == 0) return in;
+  if (in.compare(0, 4, u"\\\\?\\") == 0 || in.compare(0, 4, u"\\\\.\\") == 0) return in;
   DWORD n = GetFullPathNameW(W(in), 0, nullptr, nullptr);
   if (n == 0) return in;
   std::u16string full(n, u'\0');
@@ -48,12 +49,15 @@ std::u16string long_path(const std::string& path) {
 
 std::u16string folder_of(const std::u16string& p) {
   size_t slash = p.rfind(u'\\');
-  return slash == std::u16string::npos ? p : p.substr(0, slash);
+  if (slash == std::u16string::npos) return p;
+  std::u16string folder = p.substr(0, slash);
+  // A drive's root is "C:\\", not "C:", which names the volume.
+  return folder.back() == u':' ? folder + u"\\" : folder;
 }
 
 HANDLE open_attributes(const std::u16string& p) {
-  return CreateFileW(W(p), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return CreateFileW(W(p), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 Id id_of(HANDLE handle) {
@@ -78,7 +82,8 @@ bool same_file(const std::u16string& p, const Id& id) {
 
 template <typename F>
 F kernel32(const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+  return reinterpret_cast<F>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
 // Marks a file to go when its last handle does, or not (Vista and later).
@@ -110,8 +115,8 @@ bool copy_exclusive(const File& src, const std::u16string& to) {
   uint64_t pos = 0;
   for (size_t got = 1; ok && got;) {
     DWORD put = 0;
-    ok = read_at(src, pos, buf, sizeof buf, got) && (got == 0 || (WriteFile(out, buf, DWORD(got), &put, nullptr) &&
-                                                                  put == got));
+    ok = read_at(src, pos, buf, sizeof buf, got) &&
+         (got == 0 || (WriteFile(out, buf, DWORD(got), &put, nullptr) && put == got));
     pos += got;
   }
   FILETIME made, seen, written;
@@ -169,8 +174,8 @@ std::string resolve(const std::string& path) {
   CloseHandle(a);
   if (n == 0 || n >= p.size()) return path;
   p.resize(n);
-  if (p.compare(0, 8, u"\\\\?\\UNC\\") == 0) p = u"\\\\" + p.substr(8);
-  if (p.compare(0, 4, u"\\\\?\\") == 0) p = p.substr(4);
+  // Kept in the \\?\ form: normalised again, a name ending in a dot or a
+  // space would name another file.
   return utf16_to_utf8(p);
 }
 
@@ -180,9 +185,10 @@ bool is_link(const std::string& path) {
 }
 
 bool open_read(const std::string& path, File& f) {
-  return opened(CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
-                f);
+  return opened(
+      CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+      f);
 }
 
 Open open_source(const std::string& path, bool update, File& f) {
@@ -198,8 +204,10 @@ Open open_source(const std::string& path, bool update, File& f) {
   // so that no reader is kept from the data.
   OVERLAPPED beyond = at(0x7FFFFFFEFFFFFFFFull);
   if (!LockFileEx(h(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &beyond)) {
+    DWORD e = GetLastError();
     close(f);
-    return Open::OtherVok;
+    SetLastError(e);
+    return e == ERROR_LOCK_VIOLATION ? Open::OtherVok : Open::Failed;
   }
   return Open::Ok;
 }
@@ -218,8 +226,8 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
     char n[16] = "";
     if (i) snprintf(n, sizeof n, "%d", i);
     temp_path = path + ".vok-tmp" + n;
-    if (opened(CreateFileW(W(long_path(temp_path)), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr),
+    if (opened(CreateFileW(W(long_path(temp_path)), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
                f)) {
       delete_on_close(f, true);
       return true;
@@ -246,6 +254,11 @@ void remove_stale_temps(const std::string& path, std::vector<std::string>& remov
     if (DeleteFileW(W(full))) removed.push_back(path + ".vok-tmp" + utf16_to_utf8(found.substr(name.size())));
   } while (FindNextFileW(find, &d));
   FindClose(find);
+  // The original under its moment's name, left where a run died right after
+  // replacing it: the file itself is in place.
+  std::u16string target = long_path(path);
+  if (GetFileAttributesW(W(target)) != INVALID_FILE_ATTRIBUTES && DeleteFileW(W(target + kOldSuffix)))
+    removed.push_back(path + ".vok-old");
 }
 
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got) {
@@ -266,7 +279,8 @@ bool write_at(const File& f, uint64_t offset, const void* buf, size_t n) {
   while (done < n) {
     OVERLAPPED o = at(offset + done);
     DWORD w = 0;
-    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0) return false;
+    if (!WriteFile(h(f), static_cast<const char*>(buf) + done, DWORD(n - done), &w, &o) || w == 0)
+      return false;
     done += w;
   }
   return true;
@@ -285,9 +299,18 @@ void close(File& f) {
   f.handle = -1;
 }
 
-void copy_mode(const File&, const std::string& to_path, const Info& info) {
+void copy_mode(const File& to, const std::string&, const Info& info) {
+  // Through the open handle: the file is marked to go when it closes, and
+  // its name cannot be opened again until it is kept.
+  struct Basic {
+    LARGE_INTEGER made, seen, written, changed;  // 0: left as they are
+    DWORD attributes;
+  } b = {};
   DWORD keep = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-  if (info.mode & keep) SetFileAttributesW(W(long_path(to_path)), info.mode & keep);
+  b.attributes = (info.mode & keep) ? info.mode & keep : FILE_ATTRIBUTE_NORMAL;
+  using Set = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+  static Set set = kernel32<Set>("SetFileInformationByHandle");
+  if (set) set(h(to), 0 /* FileBasicInfo */, &b, sizeof b);
 }
 
 Backup make_backup(const std::string& path, const File& src, std::string& backup_path) {
@@ -318,20 +341,29 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
 }
 
 Replace replace(const std::string& temp_path, File& temp_file, const std::string& path, File& src) {
-  std::u16string temp = long_path(temp_path), target = long_path(path);
+  std::u16string temp = long_path(temp_path), target = long_path(path), old = target + kOldSuffix;
   // ReplaceFile opens both files itself: they must be closed, the temporary
   // one no longer to go when it is.
   delete_on_close(temp_file, false);
   close(temp_file);
   close(src);
-  // ReplaceFile keeps the original's security, streams (a download's zone
-  // mark) and attributes; a file system without it gets a plain move.
-  if (!ReplaceFileW(W(target), W(temp), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  DeleteFileW(W(old));
+  // With a name for the original, no failure of ReplaceFile leaves it
+  // deleted: it is either where it was or under that name. It keeps the
+  // original's security, streams (a download's zone mark) and attributes; a
+  // file system without it gets a plain move.
+  if (ReplaceFileW(W(target), W(temp), W(old), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    DeleteFileW(W(old));
+  } else {
     DWORD e = GetLastError();
-    bool unsupported = e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED || e == ERROR_INVALID_PARAMETER ||
-                       e == ERROR_CALL_NOT_IMPLEMENTED;
+    if (GetFileAttributesW(W(target)) == INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesW(W(old)) != INVALID_FILE_ATTRIBUTES)
+      MoveFileExW(W(old), W(target), MOVEFILE_WRITE_THROUGH);  // the original back in its place
+    bool unsupported = e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED ||
+                       e == ERROR_INVALID_PARAMETER || e == ERROR_CALL_NOT_IMPLEMENTED;
     if (!unsupported) return SetLastError(e), Replace::Failed;
-    if (!MoveFileExW(W(temp), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Replace::Failed;
+    if (!MoveFileExW(W(temp), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return Replace::Failed;
   }
   // The new name must survive a power cut: flushing the folder does it, or
   // else flushing the file with its entry.
@@ -341,6 +373,10 @@ Replace replace(const std::string& temp_path, File& temp_file, const std::string
 
 void remove(const std::string& path) { DeleteFileW(W(long_path(path))); }
 
+bool move_new(const std::string& from, const std::string& to) {
+  return MoveFileExW(W(long_path(from)), W(long_path(to)), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 std::string last_error() {
   wchar_t msg[512] = L"";
   DWORD e = GetLastError();
@@ -348,21 +384,23 @@ std::string last_error() {
                            sizeof msg / sizeof *msg, nullptr);
   std::string s = n ? utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(msg), n))
                     : "error " + std::to_string(e);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+    s.pop_back();
   return s;
 }
 
 std::string note_path(const std::string& path) {
   wchar_t dir[MAX_PATH + 1] = L"";
   DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH) return "";
   char name[40];
   snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(fnv1a(resolve(path))));
   return utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(dir), n)) + name;
 }
 
 bool write_whole(const std::string& path, const std::string& bytes) {
-  HANDLE out = CreateFileW(W(long_path(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
-                           nullptr);
+  HANDLE out = CreateFileW(W(long_path(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   DWORD put = 0;
   bool ok = WriteFile(out, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
@@ -371,7 +409,8 @@ bool write_whole(const std::string& path, const std::string& bytes) {
 }
 
 bool read_whole(const std::string& path, std::string& bytes, size_t max) {
-  HANDLE in = CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE in =
+      CreateFileW(W(long_path(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (in == INVALID_HANDLE_VALUE) return false;
   bytes.resize(max);
   DWORD got = 0;

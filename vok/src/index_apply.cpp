@@ -36,7 +36,8 @@ bool write_patches(const fileio::File& f, const std::vector<Patch>& patches) {
 
 }  // namespace
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index) {
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
+                     const IndexBuilder& index) {
   IndexPlan plan;
   plan.refused = repair.refused;
   plan.needs_repair = repair.changes && !repair.index_only;
@@ -54,10 +55,15 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
   for (const Range& r : repair.trailing.others)
     if (r.offset + r.length > plan.at) plan.at = r.offset + r.length;
   plan.chunks = index.chunks(plan.at);
+  if (plan.at + plan.chunks.size() > 0xFFFFFFFFu) {
+    plan.refused = Refusal::TooLarge;  // its offsets would not fit
+    return plan;
+  }
   uint32_t index_at = plan.chunks.empty() ? 0 : uint32_t(plan.at);
   plan.link = {
       {h.data + field::kDataSize, 4, uint32_t(field::kDataHeaderSize + s.packet_bytes)},
-      {0 + field::kRmfNumHeaders, 4, uint32_t(h.chunks.size() + 1 + repair.trailing.others.size() + index.chunk_count())},
+      {0 + field::kRmfNumHeaders, 4,
+       uint32_t(h.chunks.size() + 1 + repair.trailing.others.size() + index.chunk_count())},
       {h.prop.chunk + field::kPropIndexOffset, 4, index_at},
   };
   bool linked = true;
@@ -69,8 +75,11 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
 
 bool apply_index(const fileio::File& f, const IndexPlan& plan) {
   if (!plan.unlink.empty() && !write_patches(f, plan.unlink)) return false;
-  if (!plan.chunks.empty() && !fileio::write_at(f, plan.at, plan.chunks.data(), plan.chunks.size()))
+  if ((!plan.chunks.empty() && !fileio::write_at(f, plan.at, plan.chunks.data(), plan.chunks.size())) ||
+      !fileio::truncate(f, plan.at + plan.chunks.size()) || !fileio::flush(f)) {
+    // Where it can, the file goes back to ending with its packets.
+    if (fileio::truncate(f, plan.at)) fileio::flush(f);
     return false;
-  if (!fileio::truncate(f, plan.at + plan.chunks.size()) || !fileio::flush(f)) return false;
+  }
   return write_patches(f, plan.link);
 }

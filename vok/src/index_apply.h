@@ -20,7 +20,8 @@ struct IndexPlan {
   size_t chunk_count = 0, record_count = 0;  // of the index the file ends up with
 };
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair, const IndexBuilder& index);
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
+                     const IndexBuilder& index);
 // False at the first write that fails; the file then plays but may have no
 // index.
 bool apply_index(const fileio::File& f, const IndexPlan& plan);

@@ -79,7 +79,7 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
       uint64_t want = kChunkHeader + uint64_t(kRecord) * c.records;
       // Some writers count only the chunk header; the records follow it.
       if (size == kChunkHeader && want <= in.size() - off) c.size = want;
-      if (c.size != want) break;
+      if (c.size != want || c.size > in.size() - off) break;
       t.index.push_back(c);
       size = c.size;
     } else {
@@ -118,4 +118,11 @@ bool index_matches(Reader& in, const Headers& h, const Scan& s, const TrailingCh
     if (!indexed[i] || last[i] + slack < ss.max_key_ts) return false;
   }
   return !in.failed();
+}
+
+bool index_cut_short(Reader& in, const TrailingChunks& t) {
+  const uint8_t* p = t.valid ? nullptr : in.at(t.end, kChunkHeader);
+  if (!p || !be::tag_is(p, "INDX") || be::u16(p + 8) != 0) return false;
+  uint64_t want = kChunkHeader + uint64_t(kRecord) * be::u32(p + 10);
+  return want > in.size() - t.end || be::u32(p + 4) > in.size() - t.end;
 }

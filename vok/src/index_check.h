@@ -30,3 +30,7 @@ TrailingChunks read_trailing(Reader& in, uint64_t from);
 // that packet's timestamp, records rise, a stream without packets has no
 // records, and every stream with keyframes is indexed to near its end.
 bool index_matches(Reader& in, const Headers& h, const Scan& s, const TrailingChunks& t);
+
+// True when what stops the chunks is an index the end of the file cuts
+// short: a write of one that was interrupted, which -i may replace.
+bool index_cut_short(Reader& in, const TrailingChunks& t);

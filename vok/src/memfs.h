@@ -28,7 +28,9 @@ void no_hard_links(bool none);
 // Writes fail once the files hold more than this many bytes in all.
 void quota(uint64_t bytes);
 // The nth call (1 = the next) of an operation fails, e.g. "write_at",
-// "flush", "replace", "flush_dir", "link", "create_temp".
+// "flush", "replace", "flush_dir", "link", "create_temp"; "replace_losing"
+// makes the next replace remove the original before it fails; "read_temp"
+// is a read of the temporary file vok wrote.
 void fail(const std::string& op, int nth = 1);
 // Runs `action` at the nth call of an operation, before it does its work.
 void on(const std::string& op, std::function<void()> action, int nth = 1);

@@ -157,7 +157,8 @@ const FindingText kFindings[] = {
     {"1 packet with a timestamp out of order dropped", "%1 packets with timestamps out of order dropped",
      "丢弃 %1 个时间戳错乱的数据包"},
     {"1 repeated packet dropped", "%1 repeated packets dropped", "丢弃 %1 个重复的数据包"},
-    {"1 packet not of its stream dropped", "%1 packets not of their stream dropped", "丢弃 %1 个不属于其所在流的数据包"},
+    {"1 packet not of its stream dropped", "%1 packets not of their stream dropped",
+     "丢弃 %1 个不属于其所在流的数据包"},
     {"second file at %1 joined", nullptr, "接上偏移 %1 处的第二个文件"},
     {"a second, different file follows at %1 (left out; it is in the backup)", nullptr,
      "偏移 %1 处另有一个不同的文件（未保留，备份中仍有）"},
@@ -173,7 +174,8 @@ const FindingText kFindings[] = {
     {"damaged chunks after the packets", nullptr, "数据包之后的块已损坏"},
 };
 
-static_assert(sizeof kFindings / sizeof *kFindings == size_t(Note::DamagedChunksAfter) + 1, "one text per Note");
+static_assert(sizeof kFindings / sizeof *kFindings == size_t(Note::DamagedChunksAfter) + 1,
+              "one text per Note");
 
 std::string fill(const char* text, const std::vector<std::string>& args) {
   std::string out;
@@ -202,6 +204,7 @@ std::string finding_text(Lang lang, const Finding& f) {
 
 std::string findings_text(Lang lang, const std::vector<Finding>& found) {
   std::string s;
-  for (const Finding& f : found) s += (s.empty() ? "" : lang == Lang::Zh ? "，" : ", ") + finding_text(lang, f);
+  for (const Finding& f : found)
+    s += (s.empty() ? "" : lang == Lang::Zh ? "，" : ", ") + finding_text(lang, f);
   return s;
 }

@@ -80,7 +80,7 @@ class Scanner {
   std::vector<Seen> ring_;
   size_t ring_n_ = 0;
   long repeat_at_ = -1;  // the remembered packet the last copy was of
-  uint32_t clock_ = 0;  // the latest timestamp kept, of any stream
+  uint32_t clock_ = 0;   // the latest timestamp kept, of any stream
   uint64_t memo_at_ = UINT64_MAX;
   uint32_t memo_shift_ = 0;
   Packet memo_;
@@ -157,7 +157,8 @@ Verdict Scanner::read_shape(uint64_t q, Packet& p) {
     p.span = stream.codec.packet_ms(b + p.header, seen, payload);
     VideoSlice slice;
     // A video stream whose codec data vok does not know still has slices.
-    if (stream.video && read_video_slice(b + p.header, seen, payload, slice)) p.frame_start = slice.frame_start;
+    if (stream.video && read_video_slice(b + p.header, seen, payload, slice))
+      p.frame_start = slice.frame_start;
   }
   uint64_t e = q + p.length;
   if (e > end_) return Verdict::Truncated;
@@ -227,7 +228,8 @@ bool Scanner::next_of_stream(const Packet& p, Packet& n) {
     if (c != Chunk::None) return false;
     if (trailer_at(q)) return false;
     Verdict v = shape(q, n);
-    if ((v == Verdict::Good || v == Verdict::Misfit) && successor_ok(q + n.length, v == Verdict::Good ? 1 : 2)) {
+    if ((v == Verdict::Good || v == Verdict::Misfit) &&
+        successor_ok(q + n.length, v == Verdict::Good ? 1 : 2)) {
       if (v == Verdict::Good && n.stream == p.stream) return true;
       q += n.length;
       continue;
@@ -293,7 +295,8 @@ bool Scanner::join(uint64_t at, uint64_t& packets) {
     return false;
   for (size_t i = 0; i < h_.streams.size(); ++i) {
     const Stream &a = h_.streams[i], &b = second.streams[i];
-    if (a.number != b.number || a.mime != b.mime || a.name != b.name || a.codec_len != b.codec_len) return false;
+    if (a.number != b.number || a.mime != b.mime || a.name != b.name || a.codec_len != b.codec_len)
+      return false;
     std::vector<uint8_t> x(a.codec_len), y(b.codec_len);
     if (!in_.peek(a.codec_at, x.data(), x.size()) || !in_.peek(b.codec_at, y.data(), y.size()) || x != y)
       return false;
@@ -332,7 +335,8 @@ void Scanner::accept(const Packet& p) {
   st.last_ts = p.ts;
   st.last_offset = p.offset;
   if (p.ts >= st.max_ts) st.max_ts = p.ts, st.span_at_max = p.span;
-  if ((p.flags & 2) && p.frame_start && (!st.keyed || p.ts > st.max_key_ts)) st.max_key_ts = p.ts, st.keyed = true;
+  if ((p.flags & 2) && p.frame_start && (!st.keyed || p.ts > st.max_key_ts))
+    st.max_key_ts = p.ts, st.keyed = true;
   if (payload > st.max_payload) st.max_payload = payload;
   ++st.packets;
   st.payload += payload;
@@ -383,7 +387,8 @@ Scan Scanner::run() {
   if (!h_.data_found) {
     // DATA's header is lost: the packets start where it was, or after it.
     pos = resync(h_.packets);
-    if (pos > h_.packets + field::kDataHeaderSize && !h_.head_lost) skip(h_.packets + field::kDataHeaderSize, pos);
+    if (pos > h_.packets + field::kDataHeaderSize && !h_.head_lost)
+      skip(h_.packets + field::kDataHeaderSize, pos);
     s_.last_end = h_.packets + field::kDataHeaderSize;
   }
   Verdict last = Verdict::Good;
@@ -452,7 +457,8 @@ bool headless_chain(Reader& in, uint64_t q, int want) {
     if (!b) return false;
     uint16_t version = be::u16(b), length = be::u16(b + 2), stream = be::u16(b + 4);
     uint32_t ts = be::u32(b + 6);
-    if (version > 1 || length < 13 + version || stream >= 64 || (version == 0 && (b[11] & 0xFC))) return false;
+    if (version > 1 || length < 13 + version || stream >= 64 || (version == 0 && (b[11] & 0xFC)))
+      return false;
     if (seen[stream] && (ts + kReorderMs < first_ts[stream] || ts > uint64_t(first_ts[stream]) + kLeadMs))
       return false;
     if (!seen[stream]) seen[stream] = true, first_ts[stream] = ts;

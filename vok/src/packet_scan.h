@@ -37,7 +37,7 @@ enum class Tail : uint8_t {
 };
 
 namespace tail {
-constexpr uint64_t kTrailerBytes = 8;      // FFmpeg's zeros after the last packet
+constexpr uint64_t kTrailerBytes = 8;       // FFmpeg's zeros after the last packet
 constexpr uint32_t kTrailerDataSlack = 18;  // and how much more than it holds its DATA size says
 }  // namespace tail
 
@@ -46,7 +46,7 @@ struct StreamStats {
   uint64_t packets = 0, payload = 0;
   std::vector<uint32_t> steps;  // how often each step between timestamps occurs
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
-  uint32_t max_key_ts = 0;   // the latest keyframe, or flagged audio packet (a block's start)
+  uint32_t max_key_ts = 0;  // the latest keyframe, or flagged audio packet (a block's start)
   bool keyed = false;
   uint32_t span_at_max = 0;  // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;

@@ -123,7 +123,8 @@ bool build_head(Reader& src, const Headers& h, Head& head, bool own) {
 class Planner {
  public:
   Planner(Reader& in, const Headers& h, const Scan& s, Plan& plan) : in_(in), h_(h), s_(s), plan_(plan) {}
-  void layout();
+  // `head_moves`: the packets will not be where they were.
+  void layout(bool head_moves);
   void fields(Head& head);
   void finish(Head& head);
 
@@ -208,7 +209,7 @@ void Planner::statistics(Head& head) {
 }
 
 // What lies between the last kept packet and the end of the file.
-void Planner::layout() {
+void Planner::layout(bool head_moves) {
   size_t regions = s_.damaged.size() - (s_.cut ? 1 : 0);
   if (regions) note(Note::DamagedRegions, regions);
   if (s_.cut) note(Note::TruncatedTail);
@@ -217,7 +218,7 @@ void Planner::layout() {
   if (s_.repeats) note(Note::RepeatedPackets, s_.repeats);
   if (s_.misfits) note(Note::MisfitPackets, s_.misfits);
   for (const Join& j : s_.joined) note(Note::SecondFileJoined, j.offset);
-  bool moved = s_.packets_moved();
+  bool moved = s_.packets_moved() || head_moves;
   switch (s_.tail) {
     case Tail::None:
       tail_kept_ = true;
@@ -233,8 +234,7 @@ void Planner::layout() {
       TrailingChunks& t = plan_.trailing;
       t = read_trailing(in_, s_.tail_at);
       // An index cut short where a write of one was interrupted is -i's to mend.
-      const uint8_t* bad = t.valid ? nullptr : in_.at(t.end, 4);
-      bool index_cut = bad && be::tag_is(bad, "INDX");
+      bool index_cut = index_cut_short(in_, t);
       if (!t.valid) note(index_cut ? Note::IndexMismatch : Note::DamagedChunksAfter, 0, index_cut);
       bool index_ok = t.index.empty() || index_matches(in_, h_, s_, t);
       plan_.keep_trailing = t.valid && !moved && s_.tail_at == s_.last_end && index_ok;
@@ -262,7 +262,8 @@ void Planner::layout() {
 void Planner::fields(Head& head) {
   const Note kPackets = h_.prop.num_packets == 0 ? Note::UnfinalisedHeader : Note::WrongPacketCount;
   static const Note kData = Note::WrongDataOffset, kIndex = Note::WrongIndexOffset;
-  stats_changed_ = plan_.removes_bytes || h_.prop.num_packets != s_.packets || !h_.prop.found;
+  // Statistics describe the packets: they change when packets do.
+  stats_changed_ = s_.packets_moved() || h_.prop.num_packets != s_.packets || !h_.prop.found;
   size_t p = head.prop;
   if (h_.prop.found && !plan_.removes_bytes && h_.prop.num_packets != s_.packets) note(kPackets);
   set(head, p + field::kPropNumPackets, uint32_t(s_.packets));
@@ -291,8 +292,8 @@ void Planner::fields(Head& head) {
 void Planner::finish(Head& head) {
   plan_.data_packets = uint32_t(s_.packets);
   plan_.data_size = plan_.keep_trailer ? h_.data_size : clamp32(field::kDataHeaderSize + s_.packet_bytes);
-  bool data_changed = !h_.data_found || plan_.data_size != h_.data_size || plan_.data_packets != h_.data_num_packets ||
-                      h_.data_next != 0;
+  bool data_changed = !h_.data_found || plan_.data_size != h_.data_size ||
+                      plan_.data_packets != h_.data_num_packets || h_.data_next != 0;
   // DATA's size alone is set right by -i too.
   bool size_only = h_.data_found && plan_.data_packets == h_.data_num_packets && h_.data_next == 0;
   if (data_changed && !plan_.removes_bytes && h_.data_found) note(Note::WrongDataHeader, 0, size_only);
@@ -316,7 +317,9 @@ void Planner::finish(Head& head) {
   }
   plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_kept_;
   if (plan_.changes) {
-    uint32_t after = plan_.keep_trailing ? plan_.trailing.chunks : plan_.keep_others ? plan_.trailing.others.size() : 0;
+    uint32_t after = plan_.keep_trailing ? plan_.trailing.chunks
+                     : plan_.keep_others ? plan_.trailing.others.size()
+                                         : 0;
     set(head, field::kRmfNumHeaders, head.chunks + 1 + after, nullptr, true);
   }
   plan_.output_size = head.size() + field::kDataHeaderSize + s_.packet_bytes +
@@ -337,12 +340,14 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) 
   Planner p(in, h, s, plan);
   for (const Finding& f : h.recovered) add_finding(plan.found, f.note, f.a);
   if (!h.recovered.empty()) plan.index_only = false;
-  p.layout();
   Head head;
   if (!build_head(head_src ? *head_src : in, h, head, !head_src)) {
     plan.read_error = true;
     return plan;
   }
+  // An index's records hold absolute offsets: one that moves with the head
+  // points at nothing.
+  p.layout(h.start != 0 || head.size() != h.data);
   // Bytes go missing where the head is not the one on file, packets moved
   // or what follows them is not kept whole.
   bool tail_whole = s.tail == Tail::None || plan.keep_trailer || plan.keep_trailing;

@@ -32,13 +32,13 @@ struct Plan {
   std::vector<uint8_t> head;                 // the file header and header chunks, as written
   std::vector<HeadGap> head_gaps;            // with these copied in
   uint32_t data_size = 0, data_packets = 0;  // the one DATA chunk written
-  bool removes_bytes = false;  // some bytes of the original are left out: back it up
-  bool keep_trailer = false;   // a writer's zero bytes after the last packet stay
-  bool keep_trailing = false;  // the chunks after the packets stay as they are
-  bool keep_others = false;    // of those, the ones that are no index stay
-  bool index_kept = false;     // among them an index that checks out
-  bool index_only = true;      // every change is one that -i makes itself
-  bool changes = false;        // the file written would differ from the original
+  bool removes_bytes = false;                // some bytes of the original are left out: back it up
+  bool keep_trailer = false;                 // a writer's zero bytes after the last packet stay
+  bool keep_trailing = false;                // the chunks after the packets stay as they are
+  bool keep_others = false;                  // of those, the ones that are no index stay
+  bool index_kept = false;                   // among them an index that checks out
+  bool index_only = true;                    // every change is one that -i makes itself
+  bool changes = false;                      // the file written would differ from the original
   uint64_t output_size = 0;
   Refusal refused = Refusal::None;
   bool read_error = false;

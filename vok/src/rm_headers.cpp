@@ -12,11 +12,13 @@
 
 namespace {
 
-constexpr uint64_t kSearch = 1 << 20;       // how far junk before the file header may reach
-constexpr uint64_t kHeaderGap = 64 << 10;   // how far a damaged header chunk may reach
-constexpr uint32_t kMaxMdpr = 1 << 18;      // larger is not a stream header
+constexpr uint64_t kSearch = 1 << 20;      // how far junk before the file header may reach
+constexpr uint64_t kHeaderGap = 64 << 10;  // how far a damaged header chunk may reach
+constexpr uint32_t kMaxMdpr = 1 << 18;     // larger is not a stream header
 
-bool starts_with(const std::string& s, const char* prefix) { return s.compare(0, strlen(prefix), prefix) == 0; }
+bool starts_with(const std::string& s, const char* prefix) {
+  return s.compare(0, strlen(prefix), prefix) == 0;
+}
 
 bool printable(const std::string& s) {
   for (unsigned char c : s)
@@ -30,7 +32,8 @@ bool known_chunk_at(Reader& in, uint64_t off) {
   const uint8_t* p = in.at(off, 10);
   if (!p) return false;
   uint16_t version = be::u16(p + 8);
-  if (be::tag_is(p, "DATA")) return (version == 0 || version == 2) && in.size() - off >= field::kDataHeaderSize;
+  if (be::tag_is(p, "DATA"))
+    return (version == 0 || version == 2) && in.size() - off >= field::kDataHeaderSize;
   return version == 0 && (be::tag_is(p, "PROP") || be::tag_is(p, "MDPR") || be::tag_is(p, "CONT"));
 }
 
@@ -242,7 +245,8 @@ bool HeaderReader::chunk(uint64_t off, uint64_t& next) {
   // The size the fields fill; where it and the size field differ, the
   // next chunk's tag tells which is right.
   uint64_t filled = field::kPropSize;
-  if (kind == ChunkKind::Cont) filled = cont_fields_end(in_, off, off + (room < kHeaderGap ? room : kHeaderGap));
+  if (kind == ChunkKind::Cont)
+    filled = cont_fields_end(in_, off, off + (room < kHeaderGap ? room : kHeaderGap));
   if (kind == ChunkKind::Mdpr) {
     size_t n = size_t(room < kMaxMdpr ? room : kMaxMdpr);
     const uint8_t* m = in_.at(off, n);
@@ -335,12 +339,13 @@ HeaderVerdict HeaderReader::finish() {
   // packets, their codec being unknown; one that held PROP or CONT can.
   bool prop_lost = !h_.prop.found;
   uint32_t unexplained = lost_ - (prop_lost && lost_ ? 1 : 0);
-  bool stream_lost = h_.prop.found ? h_.prop.num_streams > h_.streams.size()
-                                   : unexplained > (h_.cont_found ? 0u : 1u);
+  bool stream_lost =
+      h_.prop.found ? h_.prop.num_streams > h_.streams.size() : unexplained > (h_.cont_found ? 0u : 1u);
   if (stream_lost) return fail(HeaderVerdict::Damaged, HeaderProblem::StreamLost);
   if (physical == 0) return fail(HeaderVerdict::Damaged, HeaderProblem::NoStreams);
   if (prop_lost) add_finding(h_.recovered, Note::PropRebuilt);
-  if (h_.prop.found && h_.prop.num_streams != h_.streams.size()) add_finding(h_.recovered, Note::WrongStreamCount);
+  if (h_.prop.found && h_.prop.num_streams != h_.streams.size())
+    add_finding(h_.recovered, Note::WrongStreamCount);
   if (cont_lost_ || (!h_.cont_found && unexplained)) add_finding(h_.recovered, Note::ContRebuilt);
   return HeaderVerdict::Ok;
 }

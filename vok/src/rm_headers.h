@@ -58,18 +58,18 @@ struct HeaderChunk {
 enum class HeaderProblem : uint8_t {
   None,
   NotRealMedia,
-  RealAudio,      // a bare .ra stream
-  HeadLost,       // no header chunks, but packets from `problem_at`
-  StreamLost,     // the header of a stream is gone
-  CodecDamaged,   // the codec data of stream `problem_at` is damaged
+  RealAudio,     // a bare .ra stream
+  HeadLost,      // no header chunks, but packets from `problem_at`
+  StreamLost,    // the header of a stream is gone
+  CodecDamaged,  // the codec data of stream `problem_at` is damaged
   DuplicateStream,
   NoStreams,
   Variant64,  // the 64-bit variant
 };
 
 struct Headers {
-  uint64_t start = 0;      // where the file header is (or would be); junk before it is cut
-  bool rmf_found = true;   // else written anew
+  uint64_t start = 0;     // where the file header is (or would be); junk before it is cut
+  bool rmf_found = true;  // else written anew
   uint32_t num_headers = 0;
   std::vector<HeaderChunk> chunks;  // between .RMF and DATA, in file order, lost ones left out
   Prop prop;

@@ -32,9 +32,11 @@ constexpr int kRounds = 3;
 struct Run {
   Args a;
   Lang lang = Lang::En;
-  std::string target;  // the file the name leads to
+  std::string target;   // the file the name leads to
   std::string summary;  // how it went, in one line
   std::string backup;
+  bool replaced = false;  // the repaired file took the original's place
+  fileio::Info info;      // of the file as vok found it
 };
 
 // The summary line: the file, then how it is (kept in `summary`), then
@@ -58,10 +60,12 @@ class Progress {
   ~Progress() { console::end_progress(); }
   void operator()(uint64_t done) {
     auto now = std::chrono::steady_clock::now();
-    if (!total_ || now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
+    if (!total_ || now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200))
+      return;
     last_ = now;
     uint64_t pct = done * 100 / total_;
-    if (console::shows_progress()) console::progress(message(r_.lang, what_, {std::to_string(pct > 99 ? 99 : pct)}));
+    if (console::shows_progress())
+      console::progress(message(r_.lang, what_, {std::to_string(pct > 99 ? 99 : pct)}));
   }
 
  private:
@@ -103,8 +107,10 @@ int open_file(Run& r, Source& src) {
   }
   if (info.size == 0) return fail(r, Msg::Empty, kUnreadable);
   src.size = info.size;
+  r.info = info;
   if (r.a.mode == Mode::Check)
-    return fileio::open_read(r.target, src.f) ? -1 : fail(r, Msg::CannotOpen, kUnreadable, {fileio::last_error()});
+    return fileio::open_read(r.target, src.f) ? -1
+                                              : fail(r, Msg::CannotOpen, kUnreadable, {fileio::last_error()});
   if (info.read_only) return fail(r, Msg::ReadOnly, kWriteFailed);
   switch (fileio::open_source(r.target, r.a.mode == Mode::Index, src.f)) {
     case fileio::Open::Ok:
@@ -113,8 +119,13 @@ int open_file(Run& r, Source& src) {
       return fail(r, Msg::InUse, kWriteFailed);
     case fileio::Open::OtherVok:
       return fail(r, Msg::OtherVok, kWriteFailed);
-    default:
-      return fail(r, Msg::CannotOpen, kWriteFailed, {fileio::last_error()});
+    default: {
+      // Not even readable is a file vok cannot read; readable, it cannot change.
+      std::string why = fileio::last_error();
+      bool readable = fileio::open_read(r.target, src.f);
+      fileio::close(src.f);
+      return fail(r, Msg::CannotOpen, readable ? kWriteFailed : kUnreadable, {why});
+    }
   }
   src.id = fileio::identity(src.f);
   src.size = src.id.size;
@@ -159,6 +170,7 @@ int use_reference(Run& r, Reference& ref, std::unique_ptr<Reader>& ref_in, Heade
     return fail(r, Msg::ReferenceBad, kUnreadable, {r.a.reference});
   ref.scan = scan_packets(*ref_in, ref.h, nullptr);
   h = ref.h;
+  h.prop.num_packets = 0;  // the reference's count says nothing of this file
   h.data = 0;
   h.packets = 0;
   h.data_found = false;
@@ -177,7 +189,9 @@ int reference_misfit(Run& r, const Reference& ref, const Scan& s) {
 }
 
 int refusal(Run& r, Refusal why) {
-  Msg m = why == Refusal::NoPackets ? Msg::NoPackets : why == Refusal::Multirate ? Msg::Multirate : Msg::TooLargeOutput;
+  Msg m = why == Refusal::NoPackets   ? Msg::NoPackets
+          : why == Refusal::Multirate ? Msg::Multirate
+                                      : Msg::TooLargeOutput;
   return fail(r, m, kRefused);
 }
 
@@ -243,7 +257,7 @@ Msg write_temp(Run& r, Reader& in, const Analysis& an, const std::string& temp, 
   } else if (!sink.finish() || !fileio::flush(out)) {
     why = Msg::CannotWrite;
   } else {
-    fileio::copy_mode(out, temp, fileio::stat(r.target));
+    fileio::copy_mode(out, temp, r.info);
   }
   return why;
 }
@@ -262,30 +276,43 @@ int changed(Run& r, const Source& src) {
 }
 
 // A second look at a repaired temporary file (`out`, open): when it still
-// needs repair, the repair of it takes its place. False when writing that
-// failed.
+// needs repair, the repair of it takes its place. Anything but a file that
+// reads back and needs nothing more, or another round, is a failure: `why`
+// and `error` say what.
+struct Look {
+  Msg why = Msg::kCount;
+  std::string error;
+  bool removes_bytes = false;  // a later round left bytes out too
+};
+
 bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, Scan& last,
-                 std::vector<Finding>& found, Msg& why) {
+                 std::vector<Finding>& found, Look& look) {
   for (int round = 1; round < kRounds; ++round) {
     Reader in(out, size);
     Analysis an;
-    bool again = read_headers(in, an.ref.h) == HeaderVerdict::Ok;
-    if (again) {
-      an.scan = scan_packets(in, an.ref.h, nullptr);
-      an.plan = plan_repair(in, an.ref.h, an.scan);
-      again = !an.scan.read_error && !an.plan.read_error && an.plan.refused == Refusal::None && an.plan.changes;
+    if (read_headers(in, an.ref.h) != HeaderVerdict::Ok) return look.why = Msg::ReadError, false;
+    an.scan = scan_packets(in, an.ref.h, nullptr);
+    an.plan = plan_repair(in, an.ref.h, an.scan);
+    if (an.scan.read_error || an.plan.read_error || an.plan.refused != Refusal::None) {
+      look.error = fileio::last_error();
+      return look.why = Msg::ReadError, false;
     }
-    if (!again) return true;
+    if (!an.plan.changes) return true;
     fileio::File next;
     std::string name;
-    if (!fileio::create_temp_beside(r.target, next, name)) return why = Msg::NoTemp, false;
-    why = write_temp(r, in, an, name, next);
+    if (!fileio::create_temp_beside(r.target, next, name)) {
+      look.error = fileio::last_error();
+      return look.why = Msg::NoTemp, false;
+    }
+    look.why = write_temp(r, in, an, name, next);
+    look.error = fileio::last_error();
     fileio::close(out);
     fileio::remove(temp);
     out = next;
     temp = name;
-    if (why != Msg::kCount) return false;
+    if (look.why != Msg::kCount) return false;
     merge_findings(found, an.plan.found);
+    look.removes_bytes = look.removes_bytes || an.plan.removes_bytes;
     last = an.scan;
     size = an.plan.output_size;
   }
@@ -293,13 +320,15 @@ bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, Sc
 }
 
 int fix(Run& r) {
+  Source src;
+  int code = open_file(r, src);
+  if (code >= 0) return code;
+  // Only now that this run holds the file is another run's temporary file
+  // surely one that no run holds.
   std::vector<std::string> stale;
   fileio::remove_stale_temps(r.target, stale);
   for (const std::string& t : stale)
     console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::StaleTemp, {t})}));
-  Source src;
-  int code = open_file(r, src);
-  if (code >= 0) return code;
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
@@ -321,13 +350,15 @@ int fix(Run& r) {
     return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {fileio::last_error()});
   std::vector<Finding> found = an.plan.found;
   Scan last = an.scan;
-  if (!second_look(r, temp, out, an.plan.output_size, last, found, why))
-    return undo(why, kWriteFailed, {fileio::last_error()});
+  Look look;
+  if (!second_look(r, temp, out, an.plan.output_size, last, found, look))
+    return undo(look.why, kWriteFailed, {look.error});
   // Packets the second look left out were dropped too.
   last.dropped += an.scan.packets - last.packets;
-  last.bad_timestamps = an.scan.bad_timestamps, last.misfits = an.scan.misfits, last.repeats = an.scan.repeats;
+  last.bad_timestamps = an.scan.bad_timestamps, last.misfits = an.scan.misfits,
+  last.repeats = an.scan.repeats;
   std::string kept = counts(r, src.h, last);
-  if (an.plan.removes_bytes && !r.a.no_backup) {
+  if ((an.plan.removes_bytes || look.removes_bytes) && !r.a.no_backup) {
     std::string backup;
     fileio::Backup b = fileio::make_backup(r.target, src.f, backup);
     if (b == fileio::Backup::Changed) return undo(Msg::Changed, kWriteFailed);
@@ -336,14 +367,22 @@ int fix(Run& r) {
   }
   if ((why = why_changed(r, src)) != Msg::kCount) return undo(why, kWriteFailed);
   fileio::Replace done = fileio::replace(temp, out, r.target, src.f);
-  if (done == fileio::Replace::Failed) return undo(Msg::NoReplace, kWriteFailed, {fileio::last_error()});
+  if (done == fileio::Replace::Failed) {
+    std::string error = fileio::last_error();
+    // A replace that took the original away and failed leaves the repaired
+    // file as the one to keep, never nothing.
+    if (fileio::stat(r.target).kind != fileio::Kind::Missing || !fileio::move_new(temp, r.target))
+      return undo(Msg::NoReplace, kWriteFailed, {error});
+  }
+  r.replaced = true;
   // The backup is named as the user named the file, unless that was a link.
   if (!r.backup.empty() && !fileio::is_link(r.a.file) && r.backup.compare(0, r.target.size(), r.target) == 0)
     r.backup = r.a.file + r.backup.substr(r.target.size());
   std::string backup = r.backup.empty() ? "" : message(r.lang, Msg::Backup, {r.backup});
   say(r, Msg::Repaired, {findings_text(r.lang, found), kept}, backup);
   if (done == fileio::Replace::NotDurable) {
-    console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::NotDurable, {fileio::last_error()})}));
+    console::err(
+        message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::NotDurable, {fileio::last_error()})}));
     return kWriteFailed;
   }
   return kOk;
@@ -387,11 +426,12 @@ struct FixNote {
 };
 
 void leave_note(const Run& r, int code, bool waited) {
+  if (r.replaced) code = kOk;  // repaired: -i goes on, whatever warning came with it
   std::string summary = r.summary;
   for (char& c : summary) c = c == '\n' ? ' ' : c;
-  fileio::write_whole(fileio::note_path(r.target), "vok-note 1\n" + std::to_string(int64_t(time(nullptr))) + "\n" +
-                                                       std::to_string(code) + "\n" + (waited ? "1" : "0") + "\n" +
-                                                       summary + "\n" + r.backup + "\n");
+  fileio::write_whole(fileio::note_path(r.target),
+                      "vok-note 1\n" + std::to_string(int64_t(time(nullptr))) + "\n" + std::to_string(code) +
+                          "\n" + (waited ? "1" : "0") + "\n" + summary + "\n" + r.backup + "\n");
 }
 
 bool take_note(const Run& r, FixNote& note) {
@@ -416,7 +456,7 @@ void sum_up(const Run& r, const FixNote* fix, int code) {
   console::out("");
   console::out(message(r.lang, Msg::SummaryTitle, {r.a.file}));
   if (fix) console::out("  " + fix->summary);
-  bool unrepaired = code != kOk && r.a.mode == Mode::Fix;
+  bool unrepaired = code != kOk && r.a.mode == Mode::Fix && !r.replaced;
   console::out("  " + (unrepaired ? message(r.lang, Msg::SummaryFailed, {r.summary}) : r.summary));
   std::string backup = fix ? fix->backup : r.backup;
   if (!backup.empty()) console::out("  " + message(r.lang, Msg::SummaryBackup, {backup}));
@@ -455,8 +495,11 @@ bool parse_args(const std::vector<std::string>& argv, Args& a) {
       continue;
     }
     if (options)
-      m = s == "-f" ? Mode::Fix : s == "-i" ? Mode::Index : s == "--check" ? Mode::Check : s == "--help" ? Mode::Help
-                                                                                                       : Mode::None;
+      m = s == "-f"        ? Mode::Fix
+          : s == "-i"      ? Mode::Index
+          : s == "--check" ? Mode::Check
+          : s == "--help"  ? Mode::Help
+                           : Mode::None;
     if (m != Mode::None) {
       if (a.mode != Mode::None) return false;
       a.mode = m;
@@ -500,8 +543,9 @@ int run_vok(const std::vector<std::string>& argv) {
   int code = dispatch(r);
   if (!closing) return code;
   if (r.a.mode == Mode::Fix) {
-    leave_note(r, code, code != kOk);
-    if (code == kOk) return code;
+    bool done = code == kOk || r.replaced;
+    leave_note(r, code, !done);
+    if (done) return code;
   }
   sum_up(r, noted ? &note : nullptr, code);
   return code;

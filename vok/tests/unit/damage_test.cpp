@@ -51,8 +51,20 @@ Damage fake_chain(BuiltFile& f, int count, uint8_t flags) {
   const BuiltPacket& near = f.packets[f.packets.size() / 2];
   uint64_t at = a + 100;
   for (int k = 0; k < count; ++k, at += 300) {
-    uint8_t fake[14] = {0, 0, 0x01, 0x2C, 0, 1, uint8_t(near.ts >> 24), uint8_t(near.ts >> 16),
-                        uint8_t(near.ts >> 8), uint8_t(near.ts), 0, flags, 0x77, 0x0B};
+    uint8_t fake[14] = {0,
+                        0,
+                        0x01,
+                        0x2C,
+                        0,
+                        1,
+                        uint8_t(near.ts >> 24),
+                        uint8_t(near.ts >> 16),
+                        uint8_t(near.ts >> 8),
+                        uint8_t(near.ts),
+                        0,
+                        flags,
+                        0x77,
+                        0x0B};
     std::copy(fake, fake + 14, f.bytes.begin() + long(at));
   }
   return Damage{a, a + 4000};
@@ -97,8 +109,8 @@ const DamageCase kCases[] = {
     // Resyncing on two would take these for packets; on three it does not.
     {"two packets' headers chaining in garbage", [](BuiltFile& f) { return fake_chain(f, 2, 2); },
      "1 damaged region"},
-    {"three chaining in garbage, with flag bits no packet has", [](BuiltFile& f) { return fake_chain(f, 3, 6); },
-     "1 damaged region"},
+    {"three chaining in garbage, with flag bits no packet has",
+     [](BuiltFile& f) { return fake_chain(f, 3, 6); }, "1 damaged region"},
     // FFmpeg's ending is eight zero bytes exactly.
     {"nine zero bytes after the packets",
      [](BuiltFile& f) {

@@ -14,7 +14,9 @@ const Note kNoNote = Note(255);
 
 void zero(BuiltFile& f, uint64_t at, uint64_t n) { std::fill_n(f.bytes.begin() + long(at), n, 0); }
 
-void prepend(BuiltFile& f, const std::string& junk) { f.bytes.insert(f.bytes.begin(), junk.begin(), junk.end()); }
+void prepend(BuiltFile& f, const std::string& junk) {
+  f.bytes.insert(f.bytes.begin(), junk.begin(), junk.end());
+}
 
 // The name and type bytes of stream 0's MDPR, their lengths kept.
 void zero_texts(BuiltFile& f) {
@@ -34,28 +36,34 @@ struct HeaderCase {
 
 const HeaderCase kCases[] = {
     {"sound", [](BuiltFile&) {}, HeaderVerdict::Ok, kNoNote},
-    {"junk before the file header", [](BuiltFile& f) { prepend(f, std::string(512, '\x5A')); }, HeaderVerdict::Ok,
-     Note::JunkBefore},
-    {"an HTTP response before it",
-     [](BuiltFile& f) { prepend(f, "HTTP/1.1 200 OK\r\nContent-Type: application/vnd.rn-realmedia\r\n\r\n"); },
+    {"junk before the file header", [](BuiltFile& f) { prepend(f, std::string(512, '\x5A')); },
      HeaderVerdict::Ok, Note::JunkBefore},
-    {"file header tag lost", [](BuiltFile& f) { f.bytes[0] = 'X'; }, HeaderVerdict::Ok, Note::FileHeaderRebuilt},
+    {"an HTTP response before it",
+     [](BuiltFile& f) {
+       prepend(f, "HTTP/1.1 200 OK\r\nContent-Type: application/vnd.rn-realmedia\r\n\r\n");
+     },
+     HeaderVerdict::Ok, Note::JunkBefore},
+    {"file header tag lost", [](BuiltFile& f) { f.bytes[0] = 'X'; }, HeaderVerdict::Ok,
+     Note::FileHeaderRebuilt},
     {"PROP zeroed", [](BuiltFile& f) { zero(f, f.prop, 50); }, HeaderVerdict::Ok, Note::PropRebuilt},
     {"PROP size garbage", [](BuiltFile& f) { put32(f.bytes, f.prop + 4, 0x7A3B19C5); }, HeaderVerdict::Ok,
      Note::ChunkSizeFixed},
     {"CONT zeroed", [](BuiltFile& f) { zero(f, f.cont, 23); }, HeaderVerdict::Ok, Note::ContRebuilt},
-    {"MDPR size 4 too large", [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + 4, get32(f.bytes, f.mdpr[0] + 4) + 4); },
+    {"MDPR size 4 too large",
+     [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + 4, get32(f.bytes, f.mdpr[0] + 4) + 4); },
      HeaderVerdict::Ok, Note::ChunkSizeFixed},
-    {"MDPR size 4 too small", [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, get32(f.bytes, f.mdpr[1] + 4) - 4); },
+    {"MDPR size 4 too small",
+     [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, get32(f.bytes, f.mdpr[1] + 4) - 4); },
      HeaderVerdict::Ok, Note::ChunkSizeFixed},
     {"MDPR name and type zeroed", zero_texts, HeaderVerdict::Ok, Note::MdprMended},
     {"MDPR type runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; }, HeaderVerdict::Ok,
      Note::MdprMended},
-    {"DATA header zeroed", [](BuiltFile& f) { zero(f, f.data, 18); }, HeaderVerdict::Ok, Note::DataHeaderRebuilt},
-    {"DATA header overwritten",
-     [](BuiltFile& f) { std::fill_n(f.bytes.begin() + long(f.data), 18, 0xC3); },
+    {"DATA header zeroed", [](BuiltFile& f) { zero(f, f.data, 18); }, HeaderVerdict::Ok,
+     Note::DataHeaderRebuilt},
+    {"DATA header overwritten", [](BuiltFile& f) { std::fill_n(f.bytes.begin() + long(f.data), 18, 0xC3); },
      HeaderVerdict::Ok, Note::DataHeaderRebuilt},
-    {"codec data damaged", [](BuiltFile& f) { f.bytes[get32(f.bytes, f.mdpr[1] + 4) + f.mdpr[1] - 86 + 5] = 9; },
+    {"codec data damaged",
+     [](BuiltFile& f) { f.bytes[get32(f.bytes, f.mdpr[1] + 4) + f.mdpr[1] - 86 + 5] = 9; },
      HeaderVerdict::Damaged, kNoNote, HeaderProblem::CodecDamaged},
     {"a stream's header lost", [](BuiltFile& f) { zero(f, f.mdpr[1], get32(f.bytes, f.mdpr[1] + 4)); },
      HeaderVerdict::Damaged, kNoNote, HeaderProblem::StreamLost},
@@ -65,7 +73,10 @@ const HeaderCase kCases[] = {
      HeaderProblem::Variant64},
     {"64-bit DATA", [](BuiltFile& f) { f.bytes[f.data + 9] = 2; }, HeaderVerdict::Variant64, kNoNote,
      HeaderProblem::Variant64},
-    {"a bare RealAudio stream", [](BuiltFile& f) { f.bytes.assign({'.', 'r', 'a', 0xFD, 0, 4, 0, 0}); },
+    {"a bare RealAudio stream",
+     [](BuiltFile& f) {
+       f.bytes.assign({'.', 'r', 'a', 0xFD, 0, 4, 0, 0});
+     },
      HeaderVerdict::NotRealMedia, kNoNote, HeaderProblem::RealAudio},
     {"text", [](BuiltFile& f) { f.bytes.assign(400, 'x'); }, HeaderVerdict::NotRealMedia, kNoNote,
      HeaderProblem::NotRealMedia},

@@ -4,12 +4,12 @@
 
 #include "be_bytes.h"
 #include "console_mem.h"
-#include "memfs.h"
-#include "vok_run.h"
 #include "index_apply.h"
 #include "index_build.h"
+#include "memfs.h"
 #include "pipeline.h"
 #include "rm_builder.h"
+#include "vok_run.h"
 
 namespace {
 

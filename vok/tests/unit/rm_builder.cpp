@@ -7,7 +7,9 @@ void put(std::vector<uint8_t>& b, uint64_t v, int bytes) {
 }
 void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); }
 
-void put_bytes(std::vector<uint8_t>& b, const std::vector<uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
+void put_bytes(std::vector<uint8_t>& b, const std::vector<uint8_t>& v) {
+  b.insert(b.end(), v.begin(), v.end());
+}
 
 // AC-3 at a constant rate: 250 bytes every 32 ms.
 const Ra5 kAc3 = [] {
@@ -104,7 +106,7 @@ BuiltFile build_rm(const BuildOptions& o) {
       b.push_back(uint8_t(seed >> 16));
     }
     uint64_t payload = f.packets.back().offset + header;
-    if (is_video) b[payload] = 0x40, b[payload + 1] = 0x01;  // a whole frame
+    if (is_video) b[payload] = 0x40, b[payload + 1] = 0x01;   // a whole frame
     if (!is_video) b[payload] = 0x77, b[payload + 1] = 0x0B;  // AC-3's sync word
     (is_video ? video : audio)++;
   }

@@ -169,7 +169,7 @@ const SafetyCase kSafety[] = {
      {"-i"},
      5,
      {"a.rm"},
-     "other",
+     "original",
      "run vok -i again"},
 };
 
@@ -261,6 +261,48 @@ TEST(Run, DyingAtAnyCall) {
   }
 }
 
+std::string indexed() {
+  memfs::reset();
+  console_mem::reset();
+  memfs::put(kFile, unindexed());
+  run_vok({"-i", kFile});
+  return memfs::get(kFile);
+}
+
+// What follows the packets: -i replaces an index cut short by the end of
+// the file, as an interrupted -i leaves it, and nothing else.
+TEST(Run, IndexWritesOnlyOverAnIndex) {
+  std::string whole = indexed();
+  uint64_t at = get32(std::vector<uint8_t>(whole.begin(), whole.end()), 18 + 38);
+  struct Case {
+    const char* name;
+    std::string file;
+    int code;
+  } cases[] = {
+      {"cut 20 bytes into the index", whole.substr(0, at + 20), 0},
+      {"cut 30 bytes in", whole.substr(0, at + 30), 0},
+      {"cut halfway", whole.substr(0, at + (whole.size() - at) / 2), 0},
+      {"a wrong count, then more chunks and a second file", "", 4},
+  };
+  std::string& miscounted = cases[3].file;
+  miscounted = whole;
+  miscounted[size_t(at) + 13] = char(miscounted[size_t(at) + 13] + 1);
+  miscounted += std::string("RJMD\0\0\0\x0e\0\0ABCD", 14) + unindexed();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    memfs::reset();
+    console_mem::reset();
+    memfs::put(kFile, c.file);
+    EXPECT_EQ(run_vok({"-i", kFile}), c.code);
+    if (c.code) {
+      EXPECT_EQ(memfs::get(kFile), c.file) << "left as it was";
+      continue;
+    }
+    EXPECT_EQ(run_vok({"--check", kFile}), 0);
+    EXPECT_EQ(memfs::get(kFile), whole);
+  }
+}
+
 // A second vok on the file while the first works on it is turned away;
 // one that starts once the first let go of the original backs up what it
 // found there.
@@ -308,12 +350,14 @@ TEST(Run, AConsoleThatCloses) {
       {"repaired", true, false, 0, 1, "已建立索引"},
       {"a player holds the file", true, true, 1, 0, ""},
       {"a terminal", false, false, 0, 0, "已建立索引"},
+      {"repaired, the folder not flushed", true, false, 0, 1, "已建立索引"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     memfs::reset();
     memfs::put(kFile, damaged());
     memfs::hold(kFile, c.held);
+    if (strstr(c.name, "flushed")) memfs::fail("flush_dir", 2);  // the backup's folder first, then the file's
     console_mem::reset(Lang::Zh, c.closes);
     int f = run_vok({"-f", kFile});
     EXPECT_EQ(console_mem::record().waits.size(), c.f_waits);

@@ -39,9 +39,15 @@ TEST(Texts, EveryMessageInBothLanguagesWithTheSameArguments) {
 
 TEST(Texts, NamesRoundTripThroughUtf16) {
   const std::u16string names[] = {
-      u"movie.rm", u"坏 文件.rm", u"한국어.rm", u"Phở.rm", u"\u00A5100.rm", u"\uFFE5100.rm",
+      u"movie.rm",
+      u"坏 文件.rm",
+      u"한국어.rm",
+      u"Phở.rm",
+      u"\u00A5100.rm",
+      u"\uFFE5100.rm",
       u"\U0001F600 emoji.rm",
-      std::u16string(u"lone \xD800 high"), std::u16string(u"lone \xDC00 low"),
+      std::u16string(u"lone \xD800 high"),
+      std::u16string(u"lone \xDC00 low"),
   };
   std::set<std::string> seen;
   for (const std::u16string& n : names) {

@@ -83,8 +83,8 @@ std::vector<TimingCase> timing_cases() {
        2 * 2275 + 2275},
       {"sipr blocks", ra5_header(sipr), kAudio, blocks(3, 14, 812, 116), 3 * 812},
       {"28.8, Int4 blocks", ra5_header(int4), kAudio, blocks(2, 12, 1440, 228), 2 * 1440},
-      {"AAC, two frames a packet at 44.1 kHz", ra5_header(raac), kAudio, at_times({0, 46, 92, 139}, aac_payload(2)),
-       139 + 2048 * 1000 / 44100},
+      {"AAC, two frames a packet at 44.1 kHz", ra5_header(raac), kAudio,
+       at_times({0, 46, 92, 139}, aac_payload(2)), 139 + 2048 * 1000 / 44100},
       {"HE-AAC, one frame a packet", ra5_header(racp), kAudio, at_times({0, 46, 92}, aac_payload(1)),
        92 + 2048 * 1000 / 44100},
       {"AC-3 at a constant rate", ra5_header(audio("Int0", "dnet", 1, 278, 119725)), kAudio,
@@ -135,12 +135,21 @@ std::vector<IndexCase> index_cases() {
   std::vector<CustomPacket> dense;
   for (uint32_t t = 0; t < 5000; t += 139) dense.push_back({0, t, 2, ac3_payload(278)});
   return {
-      {"RealVideo 4: the first slice of each keyframe, and packed keyframes", vido_header("RV40", 25 << 16), kVideo,
-       sliced, {0, 40, 160, 200}},
-      {"cook: every block start, blocks being over a second apart", ra5_header(), kAudio,
-       blocks(4, 14, 2275, 651), {0, 2275, 4550, 6825}},
-      {"AC-3 flagged every 139 ms: about one a second", ra5_header(audio("Int0", "dnet", 1, 278, 119725)), kAudio,
-       dense, {0, 1112, 2224, 3336, 4448}},
+      {"RealVideo 4: the first slice of each keyframe, and packed keyframes",
+       vido_header("RV40", 25 << 16),
+       kVideo,
+       sliced,
+       {0, 40, 160, 200}},
+      {"cook: every block start, blocks being over a second apart",
+       ra5_header(),
+       kAudio,
+       blocks(4, 14, 2275, 651),
+       {0, 2275, 4550, 6825}},
+      {"AC-3 flagged every 139 ms: about one a second",
+       ra5_header(audio("Int0", "dnet", 1, 278, 119725)),
+       kAudio,
+       dense,
+       {0, 1112, 2224, 3336, 4448}},
   };
 }
 
