@@ -36,6 +36,7 @@ struct Run {
   std::string summary;  // how it went, in one line
   std::string backup;
   bool replaced = false;  // the repaired file took the original's place
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   fileio::Info info;      // of the file as vok found it
 };
 
@@ -53,14 +54,14 @@ int fail(Run& r, Msg id, int code, const std::vector<std::string>& args = {}) {
   return code;
 }
 
-// A progress line once a run takes longer than a second.
+// A progress line once the run has taken longer than a second.
 class Progress {
  public:
   Progress(Run& r, Msg what, uint64_t total) : r_(r), what_(what), total_(total) {}
   ~Progress() { console::end_progress(); }
   void operator()(uint64_t done) {
     auto now = std::chrono::steady_clock::now();
-    if (!total_ || now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200))
+    if (!total_ || now - r_.started < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200))
       return;
     last_ = now;
     uint64_t pct = done * 100 / total_;
@@ -72,7 +73,7 @@ class Progress {
   Run& r_;
   Msg what_;
   uint64_t total_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_ = start_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
 // Packets lost inside a damaged region cannot be counted one by one; the
