@@ -1,8 +1,9 @@
 // The Windows console: text goes in as UTF-16 with WriteConsoleW, so any
 // file name shows as it is; into a pipe or a file it goes in the console's
 // code page.
-#include <tlhelp32.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <cwchar>
 
