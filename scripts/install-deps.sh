@@ -16,8 +16,22 @@ for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  # A mirror caught mid-sync fails a fetch for a while; try again, then go
+  # on with the lists at hand. If the stale one was an i386 list, the two
+  # architectures now see different versions of the same library and
+  # wine32 cannot be installed: the release's own archive alone has one
+  # version of each for both, so the last tries take their candidates from it.
+  for try in 1 2 3 4; do
+    apt-get update -q && break
+    if [ "$try" = 4 ]; then
+      echo "install-deps: apt-get update kept failing; installing with the lists at hand" >&2
+    else
+      sleep $((try * 15))
+    fi
+  done
+  release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  apt_install() { apt-get install -y -q --no-install-recommends "$@" "${need[@]}"; }
+  apt_install || apt_install -t "$release" || { sleep 30; apt-get update -q || true; apt_install -t "$release"; }
 fi
 
 # Wine must see code page 936 for GBK bytes to round-trip.

@@ -251,16 +251,21 @@ def misfit_case(ctx):
     return error_problems(r, 4, NAME) + untouched(before, path) + leftovers(folder, [NAME, "other.rm"])
 
 
-def joined_case(ctx):
-    """cat a.rm b.rm of one making: b follows a, its times moved on."""
-    a, b = ctx.clean["av_rv20_ac3"], ctx.clean["av_rv20_ac3_15s"]
+def fix_concatenation(ctx, a, b):
+    """`cat a b > FILE; vok -f FILE`: the run, its folder and what FILE holds after it."""
     folder = ctx.folder()
     path = os.path.join(folder, NAME)
     put(path, a + b)
     r = ctx.vok("-f", NAME, cwd=folder)
+    return r, folder, read(path)
+
+
+def joined_case(ctx):
+    """cat a.rm b.rm of one making: b follows a, its times moved on."""
+    a, b = ctx.clean["av_rv20_ac3"], ctx.clean["av_rv20_ac3_15s"]
+    r, folder, fixed = fix_concatenation(ctx, a, b)
     if r.code != 0:
         return [f"-f: want exit 0: {r}"]
-    fixed = read(path)
     m, ma, mb = rmwalk.walk(fixed), rmwalk.walk(a), rmwalk.walk(b)
     problems = [f"rmwalk: {p}" for p in m.problems] + backup_problems(folder, a + b, fixed)
     if len(m.packets) != len(ma.packets) + len(mb.packets):
@@ -283,13 +288,9 @@ def joined_case(ctx):
 def second_file_case(ctx):
     """cat a.rm b.rm of different streams: a is kept, vok says b follows."""
     a, b = ctx.clean["av_rv20_ac3"], ctx.clean["a_ac3"]
-    folder = ctx.folder()
-    path = os.path.join(folder, NAME)
-    put(path, a + b)
-    r = ctx.vok("-f", NAME, cwd=folder)
+    r, folder, fixed = fix_concatenation(ctx, a, b)
     if r.code != 0:
         return [f"-f: want exit 0: {r}"]
-    fixed = read(path)
     problems = backup_problems(folder, a + b, fixed)
     problems += compare_packets(rmwalk.walk(a), rmwalk.walk(fixed))
     if "second, different file follows" not in r.out:
