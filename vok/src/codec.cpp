@@ -167,10 +167,6 @@ uint32_t Codec::packet_ms(const uint8_t* head, size_t head_len, size_t n) const 
 }
 
 bool Codec::payload_fits(const uint8_t* p, size_t head_len, size_t n) const {
-  if (kind == CodecKind::Video) {
-    VideoSlice s;
-    return read_video_slice(p, head_len, n, s);
-  }
   if (kind != CodecKind::Audio) return true;
   if (uint32_t fixed = fixed_payload()) return n == fixed;
   if (interleaver == kVbrs || interleaver == kVbrf) {

@@ -32,9 +32,9 @@ struct Codec {
   // (AAC frames, constant-rate audio); 0 when unknown. `head` holds its
   // first head_len bytes.
   uint32_t packet_ms(const uint8_t* head, size_t head_len, size_t n) const;
-  // False when a payload of n bytes, `head` holding its first head_len,
-  // cannot belong to this stream: a RealVideo sub-header that does not
-  // parse, an audio packet of the wrong size or layout.
+  // False when an audio payload of n bytes, `head` holding its first
+  // head_len, cannot belong to this stream: the wrong size or layout. A
+  // video payload is checked by its sub-header (read_video_slice).
   bool payload_fits(const uint8_t* head, size_t head_len, size_t n) const;
 };
 

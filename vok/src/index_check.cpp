@@ -74,19 +74,21 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
     uint64_t size = be::u32(p + 4);
     if (be::tag_is(p, "INDX")) {
       p = in.at(off, kChunkHeader);
-      if (!p || size < kChunkHeader || be::u16(p + 8) != 0) break;
+      if (!p || be::u16(p + 8) != 0) break;
       IndexChunk c{off, size, be::u16(p + 14), be::u32(p + 10), be::u32(p + 16)};
-      uint64_t want = kChunkHeader + uint64_t(kRecord) * c.records;
+      uint64_t want = kChunkHeader + uint64_t(kRecord) * c.records, room = in.size() - off;
       // Some writers count only the chunk header; the records follow it.
-      if (size == kChunkHeader && want <= in.size() - off) c.size = want;
-      if (c.size != want || c.size > in.size() - off) break;
+      if (size == kChunkHeader && want <= room) c.size = want;
+      if (size < kChunkHeader || c.size != want || c.size > room) {
+        t.index_cut = want > room || size > room;
+        break;
+      }
       t.index.push_back(c);
       size = c.size;
     } else {
       if (size < 10 || size > in.size() - off) break;
       t.others.push_back({off, size, 0});
     }
-    ++t.chunks;
     off += size;
   }
   t.end = off;
@@ -118,11 +120,4 @@ bool index_matches(Reader& in, const Headers& h, const Scan& s, const TrailingCh
     if (!indexed[i] || last[i] + slack < ss.max_key_ts) return false;
   }
   return !in.failed();
-}
-
-bool index_cut_short(Reader& in, const TrailingChunks& t) {
-  const uint8_t* p = t.valid ? nullptr : in.at(t.end, kChunkHeader);
-  if (!p || !be::tag_is(p, "INDX") || be::u16(p + 8) != 0) return false;
-  uint64_t want = kChunkHeader + uint64_t(kRecord) * be::u32(p + 10);
-  return want > in.size() - t.end || be::u32(p + 4) > in.size() - t.end;
 }

@@ -18,7 +18,9 @@ struct IndexChunk {
 struct TrailingChunks {
   bool valid = false;  // whole chunks, one after another, to the end of the file
   uint64_t end = 0;    // where the whole chunks stop
-  uint32_t chunks = 0;
+  // What stops them is an index the end of the file cuts short: a write of
+  // one that was interrupted, which -i may replace.
+  bool index_cut = false;
   std::vector<IndexChunk> index;  // the INDX chunks among them, in file order
   std::vector<Range> others;      // the chunks that are not an index
 };
@@ -30,7 +32,3 @@ TrailingChunks read_trailing(Reader& in, uint64_t from);
 // that packet's timestamp, records rise, a stream without packets has no
 // records, and every stream with keyframes is indexed to near its end.
 bool index_matches(Reader& in, const Headers& h, const Scan& s, const TrailingChunks& t);
-
-// True when what stops the chunks is an index the end of the file cuts
-// short: a write of one that was interrupted, which -i may replace.
-bool index_cut_short(Reader& in, const TrailingChunks& t);

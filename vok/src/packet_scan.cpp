@@ -30,7 +30,7 @@ constexpr uint64_t kHeadlessSearch = 64ull << 20;
 
 // Misfit: a packet that chains but whose payload cannot be of its stream.
 enum class Verdict { Bad, Good, Truncated, Misfit };
-enum class Chunk { None, Data, File, Other };
+enum class Chunk { None, Data, File, Index, Other };
 
 struct Seen {
   uint64_t offset;
@@ -109,7 +109,7 @@ Chunk Scanner::chunk_at(uint64_t q) {
     return Chunk::Data;
   if (be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) return Chunk::File;
   // An index stops the packets even when cut short (a write that was interrupted).
-  if (be::tag_is(p, "INDX") && be::u16(p + 8) == 0) return Chunk::Other;
+  if (be::tag_is(p, "INDX") && be::u16(p + 8) == 0) return Chunk::Index;
   for (int i = 0; i < 4; ++i)
     if (p[i] < 0x20 || p[i] > 0x7E) return Chunk::None;
   uint32_t size = be::u32(p + 4);
@@ -145,21 +145,13 @@ Verdict Scanner::read_shape(uint64_t q, Packet& p) {
   if (version == 0 && (p.flags & 0xFC)) return Verdict::Bad;
   const Stream& stream = h_.streams[size_t(p.stream)];
   size_t payload = p.length - p.header, seen = n - p.header < payload ? n - p.header : payload;
-  bool fits;
-  p.frame_start = true;
-  p.span = 0;
-  if (stream.codec.kind == CodecKind::Video) {
-    VideoSlice slice;
-    fits = read_video_slice(b + p.header, seen, payload, slice);
-    p.frame_start = !fits || slice.frame_start;
-  } else {
-    fits = stream.codec.payload_fits(b + p.header, seen, payload);
-    p.span = stream.codec.packet_ms(b + p.header, seen, payload);
-    VideoSlice slice;
-    // A video stream whose codec data vok does not know still has slices.
-    if (stream.video && read_video_slice(b + p.header, seen, payload, slice))
-      p.frame_start = slice.frame_start;
-  }
+  // A video stream whose codec data vok does not know still has slices;
+  // one whose codec vok knows must.
+  VideoSlice slice;
+  bool sliced = stream.video && read_video_slice(b + p.header, seen, payload, slice);
+  bool fits = stream.codec.kind == CodecKind::Video ? sliced : stream.codec.payload_fits(b + p.header, seen, payload);
+  p.frame_start = !sliced || slice.frame_start;
+  p.span = stream.codec.packet_ms(b + p.header, seen, payload);
   uint64_t e = q + p.length;
   if (e > end_) return Verdict::Truncated;
   // A packet reaching into a zero-filled tail was cut short by it, unless
@@ -193,9 +185,7 @@ uint64_t Scanner::resync(uint64_t from) {
   Packet p;
   for (uint64_t q = from; q < end_ && q < zeros_; ++q) {
     Chunk c = chunk_at(q);
-    if (c == Chunk::Data || c == Chunk::File) return q;
-    const uint8_t* b = in_.at(q, 4);
-    if (c == Chunk::Other && be::tag_is(b, "INDX")) return q;
+    if (c == Chunk::Data || c == Chunk::File || c == Chunk::Index) return q;
     if (shape(q, p) == Verdict::Good && successor_ok(q + p.length, kResyncChain - 1)) return q;
   }
   return end_ < zeros_ ? end_ : zeros_;
@@ -333,7 +323,6 @@ void Scanner::accept(const Packet& p) {
   }
   st.bucket_bytes += payload;
   st.last_ts = p.ts;
-  st.last_offset = p.offset;
   if (p.ts >= st.max_ts) st.max_ts = p.ts, st.span_at_max = p.span;
   if ((p.flags & 2) && p.frame_start && (!st.keyed || p.ts > st.max_key_ts))
     st.max_key_ts = p.ts, st.keyed = true;
@@ -359,7 +348,6 @@ void Scanner::skip(uint64_t from, uint64_t to) {
 
 // What follows the last kept packet.
 void Scanner::finish(Chunk stop, uint64_t at, Verdict last) {
-  s_.zeros = zeros_;
   s_.tail_at = s_.last_end;
   uint64_t boundary = stop != Chunk::None ? at : zeros_;
   s_.cut = !s_.damaged.empty() && s_.damaged.back().offset >= s_.last_end &&

@@ -51,7 +51,6 @@ struct StreamStats {
   uint32_t span_at_max = 0;  // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;
-  uint64_t last_offset = 0;  // of its last kept packet
   // The time one unit of the stream covers: a video frame, an interleaving
   // block, its last packet; else the usual step between its timestamps.
   uint32_t unit_ms(const Codec& c) const;
@@ -82,7 +81,6 @@ struct Scan {
   Tail tail = Tail::None;
   uint64_t tail_at = 0;  // where the tail starts
   bool cut = false;      // the last packet ran past the end, or into the zeros
-  uint64_t zeros = 0;    // where the file's final run of zero bytes starts
   bool read_error = false;
 
   // Some packet is not where it was, or not there at all.

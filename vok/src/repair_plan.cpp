@@ -147,9 +147,12 @@ class Planner {
   const Headers& h_;
   const Scan& s_;
   Plan& plan_;
-  bool stats_changed_ = false;
-  bool tail_kept_ = false;  // what follows the packets stays byte for byte
 };
+
+// What follows the packets stays byte for byte.
+bool tail_whole(const Scan& s, const Plan& plan) {
+  return s.tail == Tail::None || plan.keep_trailer || plan.keep_trailing;
+}
 
 // A stored duration is left as its writer made it unless the packets prove
 // it wrong: shorter than the last timestamp, or well past the stream's end.
@@ -221,26 +224,22 @@ void Planner::layout(bool head_moves) {
   bool moved = s_.packets_moved() || head_moves;
   switch (s_.tail) {
     case Tail::None:
-      tail_kept_ = true;
       break;
     case Tail::Trailer:
       // FFmpeg's ending: 8 zero bytes, and a DATA size counting 18 more
       // bytes than the packets. Sound as long as nothing else changes.
       plan_.keep_trailer = !moved && h_.data_found &&
                            h_.data_size == field::kDataHeaderSize + s_.packet_bytes + tail::kTrailerDataSlack;
-      tail_kept_ = plan_.keep_trailer;
       break;
     case Tail::Chunks: {
       TrailingChunks& t = plan_.trailing;
       t = read_trailing(in_, s_.tail_at);
       // An index cut short where a write of one was interrupted is -i's to mend.
-      bool index_cut = index_cut_short(in_, t);
-      if (!t.valid) note(index_cut ? Note::IndexMismatch : Note::DamagedChunksAfter, 0, index_cut);
+      if (!t.valid) note(t.index_cut ? Note::IndexMismatch : Note::DamagedChunksAfter, 0, t.index_cut);
       bool index_ok = t.index.empty() || index_matches(in_, h_, s_, t);
       plan_.keep_trailing = t.valid && !moved && s_.tail_at == s_.last_end && index_ok;
       plan_.index_kept = plan_.keep_trailing && !t.index.empty();
       plan_.keep_others = !plan_.keep_trailing && !t.others.empty();
-      tail_kept_ = plan_.keep_trailing;
       if (!t.index.empty() && moved) note(Note::StaleIndexDropped);
       if (!t.index.empty() && !moved && !index_ok) note(Note::IndexMismatch, 0, t.valid);
       break;
@@ -263,7 +262,7 @@ void Planner::fields(Head& head) {
   const Note kPackets = h_.prop.num_packets == 0 ? Note::UnfinalisedHeader : Note::WrongPacketCount;
   static const Note kData = Note::WrongDataOffset, kIndex = Note::WrongIndexOffset;
   // Statistics describe the packets: they change when packets do.
-  stats_changed_ = s_.packets_moved() || h_.prop.num_packets != s_.packets || !h_.prop.found;
+  bool stats_changed = s_.packets_moved() || h_.prop.num_packets != s_.packets || !h_.prop.found;
   size_t p = head.prop;
   if (h_.prop.found && !plan_.removes_bytes && h_.prop.num_packets != s_.packets) note(kPackets);
   set(head, p + field::kPropNumPackets, uint32_t(s_.packets));
@@ -286,7 +285,7 @@ void Planner::fields(Head& head) {
   be::put16(head.bytes.data() + p + field::kPropFlags, flags);
   be::put16(head.bytes.data() + p + field::kPropNumStreams, uint16_t(h_.streams.size()));
   durations(head);
-  if (stats_changed_) statistics(head);
+  if (stats_changed) statistics(head);
 }
 
 void Planner::finish(Head& head) {
@@ -315,9 +314,9 @@ void Planner::finish(Head& head) {
     }
     if (g < head.gaps.size()) head_same = head_same && head.gaps[g].from == out, out += head.gaps[g].length;
   }
-  plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_kept_;
+  plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_whole(s_, plan_);
   if (plan_.changes) {
-    uint32_t after = plan_.keep_trailing ? plan_.trailing.chunks
+    uint32_t after = plan_.keep_trailing ? plan_.trailing.index.size() + plan_.trailing.others.size()
                      : plan_.keep_others ? plan_.trailing.others.size()
                                          : 0;
     set(head, field::kRmfNumHeaders, head.chunks + 1 + after, nullptr, true);
@@ -350,10 +349,9 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) 
   p.layout(h.start != 0 || head.size() != h.data);
   // Bytes go missing where the head is not the one on file, packets moved
   // or what follows them is not kept whole.
-  bool tail_whole = s.tail == Tail::None || plan.keep_trailer || plan.keep_trailing;
   bool head_replaced = false;
   for (const Finding& f : h.recovered) head_replaced = head_replaced || f.note != Note::WrongStreamCount;
-  plan.removes_bytes = head_src || head_replaced || s.packets_moved() || !tail_whole;
+  plan.removes_bytes = head_src || head_replaced || s.packets_moved() || !tail_whole(s, plan);
   if (plan.removes_bytes && !(s.tail == Tail::Chunks && !s.packets_moved() && plan.index_only))
     plan.index_only = false;
   if (h.multirate && plan.removes_bytes) plan.refused = Refusal::Multirate;

@@ -59,17 +59,10 @@ uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit) {
 void read_prop(const uint8_t* p, uint64_t off, Prop& prop) {
   prop.chunk = off;
   prop.found = true;
-  prop.max_bit_rate = be::u32(p + field::kPropMaxBitRate);
-  prop.avg_bit_rate = be::u32(p + field::kPropAvgBitRate);
-  prop.max_packet = be::u32(p + field::kPropMaxPacket);
-  prop.avg_packet = be::u32(p + field::kPropAvgPacket);
   prop.num_packets = be::u32(p + field::kPropNumPackets);
-  prop.duration = be::u32(p + field::kPropDuration);
-  prop.preroll = be::u32(p + field::kPropPreroll);
   prop.index_offset = be::u32(p + field::kPropIndexOffset);
   prop.data_offset = be::u32(p + field::kPropDataOffset);
   prop.num_streams = be::u16(p + field::kPropNumStreams);
-  prop.flags = be::u16(p + field::kPropFlags);
 }
 
 // CONT: four strings, each with a two-byte length. The size its fields
@@ -91,12 +84,7 @@ uint32_t read_mdpr(const uint8_t* p, size_t avail, uint64_t off, Stream& s) {
   if (avail < 46) return 0;
   s.chunk = off;
   s.number = be::u16(p + field::kMdprNumber);
-  s.max_bit_rate = be::u32(p + field::kMdprMaxBitRate);
-  s.avg_bit_rate = be::u32(p + field::kMdprAvgBitRate);
-  s.max_packet = be::u32(p + field::kMdprMaxPacket);
-  s.avg_packet = be::u32(p + field::kMdprAvgPacket);
   s.preroll = be::u32(p + field::kMdprPreroll);
-  s.duration = be::u32(p + field::kMdprDuration);
   size_t at = field::kMdprName;
   if (at + 1 + p[at] > avail) return 0;
   s.name.assign(reinterpret_cast<const char*>(p + at + 1), p[at]);
@@ -127,26 +115,25 @@ bool find_codec(const uint8_t* p, size_t n, Stream& s) {
 }
 
 // What the codec data makes of a stream, and whether its type says the
-// same. A lost type comes back from the codec data.
-enum class StreamCheck { Ok, Mended, CodecDamaged };
-
-StreamCheck check_stream(Reader& in, Stream& s) {
+// same. A lost type comes back from the codec data. False when the codec
+// data is damaged.
+bool check_stream(Reader& in, Stream& s) {
   const uint8_t* c = in.at(s.codec_at, s.codec_len < Reader::kMaxSpan ? s.codec_len : Reader::kMaxSpan);
   bool codec_ok = c && read_codec(c, s.codec_len, s.codec);
   bool type_ok = printable(s.mime);
   s.physical = !(type_ok && starts_with(s.mime, "logical-"));
-  if (!s.physical) return StreamCheck::Ok;
-  if (!codec_ok) return StreamCheck::CodecDamaged;
+  if (!s.physical) return true;
+  if (!codec_ok) return false;
   bool video = s.codec.kind == CodecKind::Video, audio = s.codec.kind == CodecKind::Audio;
   if (type_ok && ((starts_with(s.mime, "video/") && !video) || (starts_with(s.mime, "audio/") && !audio)))
     type_ok = false;
   s.video = video || (type_ok && starts_with(s.mime, "video/"));
-  if (type_ok && s.name.find('\0') == std::string::npos) return StreamCheck::Ok;
-  if (!video && !audio) return type_ok ? StreamCheck::Ok : StreamCheck::CodecDamaged;
+  if (type_ok && s.name.find('\0') == std::string::npos) return true;
+  if (!video && !audio) return type_ok;
   if (!type_ok) s.mime = video ? "video/x-pn-realvideo" : "audio/x-pn-realaudio";
   if (s.name.find('\0') != std::string::npos) s.name = video ? "Video Stream" : "Audio Stream";
   s.rewrite = true;
-  return StreamCheck::Mended;
+  return true;
 }
 
 class HeaderReader {
@@ -180,7 +167,6 @@ bool HeaderReader::locate(uint64_t from) {
     const uint8_t* p = in_.at(q, field::kRmfSize);
     if (p && be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) {
       h_.start = q;
-      h_.num_headers = be::u32(p + field::kRmfNumHeaders);
       return true;
     }
   }
@@ -199,7 +185,6 @@ bool HeaderReader::add_mdpr(uint64_t off, uint32_t size, bool exact) {
   if (!p) return false;
   Stream s;
   uint32_t filled = read_mdpr(p, size, off, s);
-  s.chunk = off;
   if (!exact || filled != size) {
     // Its fields are damaged: the codec data's own tag says where it is.
     s.rewrite = true;
@@ -209,16 +194,10 @@ bool HeaderReader::add_mdpr(uint64_t off, uint32_t size, bool exact) {
     else if (filled == 0)
       return false;
   }
-  s.size = size;
-  switch (check_stream(in_, s)) {
-    case StreamCheck::CodecDamaged:
-      codec_damaged_ = true;
-      damaged_stream_ = s.number;
-      return true;
-    case StreamCheck::Mended:
-      break;
-    case StreamCheck::Ok:
-      break;
+  if (!check_stream(in_, s)) {
+    codec_damaged_ = true;
+    damaged_stream_ = s.number;
+    return true;
   }
   if (s.rewrite) add_finding(h_.recovered, Note::MdprMended, s.number);
   h_.chunks.push_back({ChunkKind::Mdpr, off, size, int(h_.streams.size())});
@@ -289,9 +268,7 @@ HeaderVerdict HeaderReader::run(uint64_t from) {
   uint64_t off = h_.start + (h_.rmf_found ? field::kRmfSize : 0);
   for (;;) {
     p = in_.at(off, 10);
-    if (p && be::tag_is(p, "DATA") && be::u16(p + 8) == 2)
-      return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
-    if (p && be::tag_is(p, "PROP") && be::u16(p + 8) == 2)
+    if (p && (be::tag_is(p, "DATA") || be::tag_is(p, "PROP")) && be::u16(p + 8) == 2)
       return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
     if (p && known_chunk_at(in_, off) && be::tag_is(p, "DATA")) {
       p = in_.at(off, field::kDataHeaderSize);

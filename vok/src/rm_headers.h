@@ -26,7 +26,6 @@ constexpr uint16_t kPropFlagLive = 4;
 
 struct Stream {
   uint64_t chunk = 0;  // offset of its MDPR
-  uint32_t size = 0;   // of its MDPR, as it must be
   uint16_t number = 0;
   bool physical = false;  // logical streams never carry packets
   bool video = false;
@@ -35,15 +34,14 @@ struct Stream {
   std::string name, mime;
   uint64_t codec_at = 0;  // its type-specific data
   uint32_t codec_len = 0;
-  uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet = 0, avg_packet = 0, preroll = 0, duration = 0;
+  uint32_t preroll = 0;
 };
 
 struct Prop {
   uint64_t chunk = 0;
   bool found = false;  // else made anew from the packets
-  uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet = 0, avg_packet = 0, num_packets = 0, duration = 0,
-           preroll = 0, index_offset = 0, data_offset = 0;
-  uint16_t num_streams = 0, flags = 0;
+  uint32_t num_packets = 0, index_offset = 0, data_offset = 0;
+  uint16_t num_streams = 0;
 };
 
 enum class ChunkKind : uint8_t { Prop, Mdpr, Cont, Other };
@@ -59,7 +57,6 @@ enum class HeaderProblem : uint8_t {
   None,
   NotRealMedia,
   RealAudio,     // a bare .ra stream
-  HeadLost,      // no header chunks, but packets from `problem_at`
   StreamLost,    // the header of a stream is gone
   CodecDamaged,  // the codec data of stream `problem_at` is damaged
   DuplicateStream,
@@ -70,7 +67,6 @@ enum class HeaderProblem : uint8_t {
 struct Headers {
   uint64_t start = 0;     // where the file header is (or would be); junk before it is cut
   bool rmf_found = true;  // else written anew
-  uint32_t num_headers = 0;
   std::vector<HeaderChunk> chunks;  // between .RMF and DATA, in file order, lost ones left out
   Prop prop;
   bool cont_found = false;
