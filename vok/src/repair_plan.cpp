@@ -54,10 +54,10 @@ struct Head {
   uint32_t get(size_t at) const { return be::u32(bytes.data() + at); }
 };
 
-void rewrite_mdpr(Reader& src, const Stream& s, Head& head) {
+bool rewrite_mdpr(Reader& src, const Stream& s, Head& head) {
   size_t at = head.bytes.size();
   put_tag(head.bytes, "MDPR", 0);
-  head.copy(src, s.chunk + field::kMdprNumber, field::kMdprName - field::kMdprNumber);
+  if (!head.copy(src, s.chunk + field::kMdprNumber, field::kMdprName - field::kMdprNumber)) return false;
   for (const std::string* text : {&s.name, &s.mime}) {
     head.bytes.push_back(uint8_t(text->size()));
     head.bytes.insert(head.bytes.end(), text->begin(), text->end());
@@ -65,8 +65,9 @@ void rewrite_mdpr(Reader& src, const Stream& s, Head& head) {
   size_t len = head.bytes.size();
   head.bytes.resize(len + 4);
   be::put32(head.bytes.data() + len, s.codec_len);
-  head.copy(src, s.codec_at, s.codec_len);
+  if (!head.copy(src, s.codec_at, s.codec_len)) return false;
   head.size_field(at, uint32_t(head.bytes.size() - at));
+  return true;
 }
 
 bool has(const std::vector<Finding>& found, Note note) {
@@ -98,7 +99,7 @@ bool build_head(Reader& src, const Headers& h, Head& head, bool own) {
       head.mdpr[size_t(c.stream)] = at;
       const Stream& s = h.streams[size_t(c.stream)];
       if (s.rewrite) {
-        rewrite_mdpr(src, s, head);
+        if (!rewrite_mdpr(src, s, head)) return false;
         continue;
       }
     }
