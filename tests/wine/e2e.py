@@ -335,7 +335,7 @@ def _():
 def _():
     path = TOOLS + b"vok-xp.bat"
     with open(unix(path), "wb") as f:
-        f.write(b"x" * 300 + b"\\x0e old text \\x1a" + b"y" * 40)
+        f.write(b"x" * 300 + b"\x0e old text \x1a" + b"y" * 40)
     r = vokxp(TOOLS, hold=path)
     check_eq((r.boxes, r.exit), ([(b"", COMPLETION)], 0), "boxes and exit code")
     check_eq(read(path), repair_script(TOOLS), "repair script")
