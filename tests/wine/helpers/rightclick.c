@@ -264,6 +264,15 @@ static void report_exit(HANDLE proc)
     out_line("exit %lu", code);
 }
 
+/* The process ended: what its console shows last, and its exit code. */
+static int report_end(HANDLE proc)
+{
+    read_screen();
+    report_screen();
+    report_exit(proc);
+    return 0;
+}
+
 static void timed_out(HANDLE proc)
 {
     kill_tree(GetProcessId(proc));
@@ -341,10 +350,7 @@ static int verb_mode(const WCHAR *verb, const WCHAR *file, const WCHAR *prompt, 
             return 0;
         }
     }
-    read_screen();
-    report_screen();
-    report_exit(sei.hProcess);
-    return 0;
+    return report_end(sei.hProcess);
 }
 
 /* cmd is at its prompt once the cursor stands right after a '>'. */
@@ -382,12 +388,7 @@ static int terminal_mode(const WCHAR *cmdline, const WCHAR *prompt, WCHAR *cmd)
         return 0;
     }
     while (!at_cmd_prompt()) {
-        if (WaitForSingleObject(pi.hProcess, POLL_MS) == WAIT_OBJECT_0) {
-            read_screen();
-            report_screen();
-            report_exit(pi.hProcess);
-            return 0;
-        }
+        if (WaitForSingleObject(pi.hProcess, POLL_MS) == WAIT_OBJECT_0) return report_end(pi.hProcess);
         if (GetTickCount64() >= deadline) {
             timed_out(pi.hProcess);
             return 0;
@@ -411,11 +412,7 @@ static int terminal_mode(const WCHAR *cmdline, const WCHAR *prompt, WCHAR *cmd)
             out_line("done %lu", elapsed(typed));
             break;
         }
-        if (ended) { /* the command line itself ended cmd */
-            report_screen();
-            report_exit(pi.hProcess);
-            return 0;
-        }
+        if (ended) return report_end(pi.hProcess); /* the command line itself ended cmd */
         if (GetTickCount64() >= deadline) {
             timed_out(pi.hProcess);
             return 0;
