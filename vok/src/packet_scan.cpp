@@ -149,7 +149,8 @@ Verdict Scanner::read_shape(uint64_t q, Packet& p) {
   // one whose codec vok knows must.
   VideoSlice slice;
   bool sliced = stream.video && read_video_slice(b + p.header, seen, payload, slice);
-  bool fits = stream.codec.kind == CodecKind::Video ? sliced : stream.codec.payload_fits(b + p.header, seen, payload);
+  bool fits =
+      stream.codec.kind == CodecKind::Video ? sliced : stream.codec.payload_fits(b + p.header, seen, payload);
   p.frame_start = !sliced || slice.frame_start;
   p.span = stream.codec.packet_ms(b + p.header, seen, payload);
   uint64_t e = q + p.length;

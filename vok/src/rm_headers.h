@@ -65,8 +65,8 @@ enum class HeaderProblem : uint8_t {
 };
 
 struct Headers {
-  uint64_t start = 0;     // where the file header is (or would be); junk before it is cut
-  bool rmf_found = true;  // else written anew
+  uint64_t start = 0;               // where the file header is (or would be); junk before it is cut
+  bool rmf_found = true;            // else written anew
   std::vector<HeaderChunk> chunks;  // between .RMF and DATA, in file order, lost ones left out
   Prop prop;
   bool cont_found = false;
