@@ -8,13 +8,12 @@ namespace {
 
 bool same_bytes(Reader& in, uint64_t at, const std::vector<uint8_t>& want) {
   if (in.size() - at != want.size()) return false;
-  for (size_t done = 0; done < want.size();) {
-    size_t n = want.size() - done < Reader::kMaxSpan ? want.size() - done : Reader::kMaxSpan;
-    const uint8_t* p = in.at(at + done, n);
-    if (!p || memcmp(p, want.data() + done, n) != 0) return false;
+  size_t done = 0;
+  return in.each_span(at, want.size(), [&](const uint8_t* p, size_t n) {
+    bool same = memcmp(p, want.data() + done, n) == 0;
     done += n;
-  }
-  return true;
+    return same;
+  });
 }
 
 uint32_t current(Reader& in, const Patch& p) {

@@ -20,6 +20,18 @@ class Reader {
   // Copies n bytes at offset into dst without moving the window, for small
   // reads scattered over the file. False when they are not all there.
   bool peek(uint64_t offset, void* dst, size_t n);
+  // Hands the bytes [offset, offset + n) to f(p, length) a window at a
+  // time. False when they cannot all be read, or f returns false.
+  template <typename F>
+  bool each_span(uint64_t offset, uint64_t n, F f) {
+    for (uint64_t done = 0; done < n;) {
+      size_t step = size_t(n - done < kMaxSpan ? n - done : kMaxSpan);
+      const uint8_t* p = at(offset + done, step);
+      if (!p || !f(p, step)) return false;
+      done += step;
+    }
+    return true;
+  }
   bool failed() const { return failed_; }
   // Called with each new window's offset: how far a scan has come.
   void on_window(std::function<void(uint64_t)> f) { on_window_ = std::move(f); }

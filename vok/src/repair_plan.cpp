@@ -41,14 +41,10 @@ struct Head {
     return n;
   }
   bool copy(Reader& src, uint64_t from, uint64_t n) {
-    for (uint64_t done = 0; done < n;) {
-      size_t step = size_t(n - done < Reader::kMaxSpan ? n - done : Reader::kMaxSpan);
-      const uint8_t* p = src.at(from + done, step);
-      if (!p) return false;
-      bytes.insert(bytes.end(), p, p + step);
-      done += step;
-    }
-    return true;
+    return src.each_span(from, n, [&](const uint8_t* p, size_t k) {
+      bytes.insert(bytes.end(), p, p + k);
+      return true;
+    });
   }
   void size_field(size_t at, uint32_t size) { be::put32(bytes.data() + at + 4, size); }
   uint32_t get(size_t at) const { return be::u32(bytes.data() + at); }
@@ -306,13 +302,13 @@ void Planner::finish(Head& head) {
   size_t held = 0;
   for (size_t g = 0; head_same && g <= head.gaps.size(); ++g) {
     size_t upto = g < head.gaps.size() ? head.gaps[g].at : head.bytes.size();
-    for (; head_same && held < upto;) {
-      size_t step = upto - held < Reader::kMaxSpan ? upto - held : Reader::kMaxSpan;
-      const uint8_t* p = in_.at(out, step);
-      head_same = p && memcmp(p, head.bytes.data() + held, step) == 0;
-      held += step;
-      out += step;
-    }
+    uint64_t n = upto - held;
+    head_same = in_.each_span(out, n, [&](const uint8_t* p, size_t k) {
+      bool same = memcmp(p, head.bytes.data() + held, k) == 0;
+      held += k;
+      return same;
+    });
+    out += n;
     if (g < head.gaps.size()) head_same = head_same && head.gaps[g].from == out, out += head.gaps[g].length;
   }
   plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_whole(s_, plan_);

@@ -5,15 +5,10 @@
 namespace {
 
 bool copy(Reader& in, uint64_t from, uint64_t n, Sink& out) {
-  while (n > 0) {
-    size_t step = n < Reader::kMaxSpan ? size_t(n) : Reader::kMaxSpan;
-    const uint8_t* p = in.at(from, step);
-    if (!p) return false;
-    out.write(p, step);
-    from += step;
-    n -= step;
-  }
-  return true;
+  return in.each_span(from, n, [&](const uint8_t* p, size_t k) {
+    out.write(p, k);
+    return true;
+  });
 }
 
 // Packets of a joined second file, each with its timestamp moved on.
