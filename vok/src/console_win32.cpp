@@ -39,16 +39,20 @@ void write(DWORD which, const std::string& utf8) {
   WriteFile(h, bytes.data(), DWORD(bytes.size()), &done, nullptr);
 }
 
-DWORD parent_of(DWORD pid) {
+// `other` is this process's parent, and a cmd.exe.
+bool parent_is_cmd(DWORD self, DWORD other) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return 0;
+  if (snap == INVALID_HANDLE_VALUE) return false;
   PROCESSENTRY32W e;
   e.dwSize = sizeof e;
   DWORD parent = 0;
-  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e))
-    if (e.th32ProcessID == pid) parent = e.th32ParentProcessID;
+  bool cmd = false;
+  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
+    if (e.th32ProcessID == self) parent = e.th32ParentProcessID;
+    if (e.th32ProcessID == other) cmd = _wcsicmp(e.szExeFile, L"cmd.exe") == 0;
+  }
   CloseHandle(snap);
-  return parent;
+  return parent == other && cmd;
 }
 
 using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
@@ -99,18 +103,6 @@ bool command_line_of(DWORD pid, std::u16string& line) {
   }
   CloseHandle(p);
   return ok;
-}
-
-bool is_cmd(DWORD pid) {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32W e;
-  e.dwSize = sizeof e;
-  bool cmd = false;
-  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e))
-    if (e.th32ProcessID == pid) cmd = _wcsicmp(e.szExeFile, L"cmd.exe") == 0;
-  CloseHandle(snap);
-  return cmd;
 }
 
 // A cmd.exe that runs one command and ends: /c among its switches (Wine
@@ -184,10 +176,10 @@ bool closes_at_exit() {
   DWORD self = GetCurrentProcessId();
   if (n == 1) return true;
   if (n != 2) return false;
-  DWORD other = pids[0] == self ? pids[1] : pids[0], parent = parent_of(self);
-  if (other != parent || !is_cmd(parent)) return false;
+  DWORD other = pids[0] == self ? pids[1] : pids[0];
+  if (!parent_is_cmd(self, other)) return false;
   std::u16string line;
-  return !command_line_of(parent, line) || runs_once(line);
+  return !command_line_of(other, line) || runs_once(line);
 }
 
 void wait_for_key(const std::string& prompt, int seconds) {

@@ -23,7 +23,6 @@ struct Id {
   bool operator==(const Id& o) const {
     return size == o.size && mtime == o.mtime && volume == o.volume && index == o.index;
   }
-  bool operator!=(const Id& o) const { return !(*this == o); }
 };
 
 struct Info {
@@ -69,7 +68,7 @@ bool flush(const File& f);
 void close(File& f);
 
 // Gives `to` the permission bits (or attributes) of `info`.
-void copy_mode(const File& to, const std::string& to_path, const Info& info);
+void copy_mode(const File& to, const Info& info);
 
 enum class Backup { Ok, Failed, Changed };
 // Keeps the bytes of the open file `src` as a backup beside `path` that
@@ -91,8 +90,9 @@ bool move_new(const std::string& from, const std::string& to);
 // The system's reason for the last failure, for messages.
 std::string last_error();
 
-// A small note -f leaves for the -i that follows it in the same console.
-std::string note_path(const std::string& path);
+// A small note -f leaves for the -i that follows it in the same console,
+// about the file `target` (a path resolve() gave).
+std::string note_path(const std::string& target);
 bool write_whole(const std::string& path, const std::string& bytes);
 bool read_whole(const std::string& path, std::string& bytes, size_t max);
 

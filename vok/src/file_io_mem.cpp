@@ -68,11 +68,9 @@ bool refused(const std::string& op) {
   return false;
 }
 
-std::shared_ptr<Node> node(const std::string& path, int depth = 0) {
-  auto it = st().names.find(path);
-  if (it == st().names.end()) return nullptr;
-  if (!it->second->link.empty() && depth < 8) return node(it->second->link, depth + 1);
-  return it->second;
+std::shared_ptr<Node> node(const std::string& path) {
+  auto it = st().names.find(fileio::resolve(path));
+  return it == st().names.end() ? nullptr : it->second;
 }
 
 std::string folder_of(const std::string& path) {
@@ -134,11 +132,6 @@ uint64_t mtime(const std::string& path) {
   auto n = node(path);
   return n ? n->mtime : 0;
 }
-uint32_t mode(const std::string& path) {
-  auto n = node(path);
-  return n ? n->mode : 0;
-}
-
 std::vector<std::string> list(const std::string& folder) {
   std::vector<std::string> out;
   for (auto& kv : st().names)
@@ -158,7 +151,6 @@ void fail(const std::string& op, int nth) { st().faults.insert({op, {st().calls[
 void on(const std::string& op, std::function<void()> action, int nth) {
   st().faults.insert({op, {st().calls[op] + nth, std::move(action)}});
 }
-int calls(const std::string& op) { return st().calls[op]; }
 void append(const std::string& path, const std::string& bytes) {
   if (auto n = node(path)) n->data += bytes, n->mtime = st().clock++;
 }
@@ -287,7 +279,7 @@ void close(File& f) {
   f.handle = -1;
 }
 
-void copy_mode(const File& to, const std::string&, const Info& info) {
+void copy_mode(const File& to, const Info& info) {
   if (Handle* h = handle(to)) h->node->mode = info.mode;
 }
 
@@ -333,7 +325,7 @@ bool move_new(const std::string& from, const std::string& to) {
 
 std::string last_error() { return st().error; }
 
-std::string note_path(const std::string& path) { return "/notes/" + resolve(path); }
+std::string note_path(const std::string& target) { return "/notes/" + target; }
 
 bool write_whole(const std::string& path, const std::string& bytes) {
   if (refused("write_whole")) return false;

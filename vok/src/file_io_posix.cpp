@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,22 +128,33 @@ Open open_source(const std::string& path, bool update, File& f) {
   return Open::Ok;
 }
 
-Id identity(const File& f) {
+// False when the open file cannot be asked.
+bool id_of(int handle, Id& id) {
   struct stat st;
-  Id id;
-  if (fstat(fd(f), &st) != 0) return id;
+  if (fstat(handle, &st) != 0) return false;
   id.size = uint64_t(st.st_size);
   id.mtime = uint64_t(st.st_mtim.tv_sec) * 1000000000ull + uint64_t(st.st_mtim.tv_nsec);
   id.volume = uint64_t(st.st_dev);
   id.index = uint64_t(st.st_ino);
+  return true;
+}
+
+// The name leads to the file `id` is of: same device, same inode.
+bool same_file(const std::string& path, const Id& id) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && uint64_t(st.st_ino) == id.index &&
+         uint64_t(st.st_dev) == id.volume;
+}
+
+Id identity(const File& f) {
+  Id id;
+  id_of(fd(f), id);
   return id;
 }
 
 bool unchanged(const std::string& path, const File& f, const Id& was) {
-  struct stat st;
   Id now = identity(f);
-  return ::stat(path.c_str(), &st) == 0 && uint64_t(st.st_ino) == now.index &&
-         uint64_t(st.st_dev) == now.volume && now == was;
+  return same_file(path, now) && now == was;
 }
 
 bool in_use_elsewhere(const File& f) {
@@ -220,12 +230,12 @@ void close(File& f) {
   f.handle = -1;
 }
 
-void copy_mode(const File& to, const std::string&, const Info& info) { fchmod(fd(to), info.mode); }
+void copy_mode(const File& to, const Info& info) { fchmod(fd(to), info.mode); }
 
 Backup make_backup(const std::string& path, const File& src, std::string& backup_path) {
   std::string self = "/proc/self/fd/" + std::to_string(fd(src));
-  struct stat held;
-  if (fstat(fd(src), &held) != 0) return Backup::Failed;
+  Id held;
+  if (!id_of(fd(src), held)) return Backup::Failed;
   for (int i = 1; i < 1000; ++i) {
     backup_path = path + ".bak" + (i > 1 ? "." + std::to_string(i) : "");
     // A hard link costs no copy and, like O_EXCL, never replaces a file.
@@ -234,8 +244,7 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
     int r = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, backup_path.c_str(), AT_SYMLINK_FOLLOW);
     if (r != 0 && errno == ENOENT) r = ::link(path.c_str(), backup_path.c_str());
     if (r == 0) {
-      struct stat st;
-      if (::stat(backup_path.c_str(), &st) != 0 || st.st_ino != held.st_ino || st.st_dev != held.st_dev) {
+      if (!same_file(backup_path, held)) {
         ::unlink(backup_path.c_str());
         return Backup::Changed;
       }
@@ -273,13 +282,13 @@ bool move_new(const std::string& from, const std::string& to) {
 
 std::string last_error() { return strerror(errno); }
 
-std::string note_path(const std::string& path) {
+std::string note_path(const std::string& target) {
   const char* dir = getenv("XDG_RUNTIME_DIR");
   if (!dir || !*dir) dir = getenv("TMPDIR");
   if (!dir || !*dir) dir = "/tmp";
   char name[64];
   snprintf(name, sizeof name, "/vok-%u-%016llx.note", unsigned(getuid()),
-           static_cast<unsigned long long>(fnv1a(resolve(path))));
+           static_cast<unsigned long long>(fnv1a(target)));
   return dir + std::string(name);
 }
 

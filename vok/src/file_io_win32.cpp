@@ -86,14 +86,19 @@ F kernel32(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
-// Marks a file to go when its last handle does, or not (Vista and later).
+// SetFileInformationByHandle, which Vista brought.
+void set_info(const File& f, int info_class, void* info, DWORD size) {
+  using Set = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+  static Set set = kernel32<Set>("SetFileInformationByHandle");
+  if (set) set(h(f), info_class, info, size);
+}
+
+// Marks a file to go when its last handle does, or not.
 void delete_on_close(const File& f, bool yes) {
   struct Disposition {
     BOOLEAN remove;
   } d = {BOOLEAN(yes)};
-  using Set = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-  static Set set = kernel32<Set>("SetFileInformationByHandle");
-  if (set) set(h(f), 4 /* FileDispositionInfo */, &d, sizeof d);
+  set_info(f, 4 /* FileDispositionInfo */, &d, sizeof d);
 }
 
 bool flush_path(const std::u16string& p, DWORD flags) {
@@ -238,7 +243,7 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
 }
 
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed) {
-  std::u16string base = long_path(path) + kTempSuffix, folder = folder_of(base);
+  std::u16string target = long_path(path), base = target + kTempSuffix, folder = folder_of(base);
   WIN32_FIND_DATAW d;
   HANDLE find = FindFirstFileW(W(base + u"*"), &d);
   if (find == INVALID_HANDLE_VALUE) return;
@@ -251,12 +256,12 @@ void remove_stale_temps(const std::string& path, std::vector<std::string>& remov
       continue;
     // A running vok holds its temporary file unshared: that one cannot go.
     std::u16string full = folder + u"\\" + found;
-    if (DeleteFileW(W(full))) removed.push_back(path + ".vok-tmp" + utf16_to_utf8(found.substr(name.size())));
+    if (DeleteFileW(W(full)))
+      removed.push_back(path + utf16_to_utf8(kTempSuffix + found.substr(name.size())));
   } while (FindNextFileW(find, &d));
   FindClose(find);
   // The original under its moment's name, left where a run died right after
   // replacing it: the file itself is in place.
-  std::u16string target = long_path(path);
   if (GetFileAttributesW(W(target)) != INVALID_FILE_ATTRIBUTES && DeleteFileW(W(target + kOldSuffix)))
     removed.push_back(path + ".vok-old");
 }
@@ -299,7 +304,7 @@ void close(File& f) {
   f.handle = -1;
 }
 
-void copy_mode(const File& to, const std::string&, const Info& info) {
+void copy_mode(const File& to, const Info& info) {
   // Through the open handle: the file is marked to go when it closes, and
   // its name cannot be opened again until it is kept.
   struct Basic {
@@ -308,9 +313,7 @@ void copy_mode(const File& to, const std::string&, const Info& info) {
   } b = {};
   DWORD keep = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
   b.attributes = (info.mode & keep) ? info.mode & keep : FILE_ATTRIBUTE_NORMAL;
-  using Set = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-  static Set set = kernel32<Set>("SetFileInformationByHandle");
-  if (set) set(h(to), 0 /* FileBasicInfo */, &b, sizeof b);
+  set_info(to, 0 /* FileBasicInfo */, &b, sizeof b);
 }
 
 Backup make_backup(const std::string& path, const File& src, std::string& backup_path) {
@@ -389,12 +392,12 @@ std::string last_error() {
   return s;
 }
 
-std::string note_path(const std::string& path) {
+std::string note_path(const std::string& target) {
   wchar_t dir[MAX_PATH + 1] = L"";
   DWORD n = GetTempPathW(MAX_PATH + 1, dir);
   if (n == 0 || n > MAX_PATH) return "";
   char name[40];
-  snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(fnv1a(resolve(path))));
+  snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(fnv1a(target)));
   return utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(dir), n)) + name;
 }
 

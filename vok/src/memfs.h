@@ -15,7 +15,6 @@ void put(const std::string& path, const std::string& bytes, uint32_t mode = 0644
 bool exists(const std::string& path);
 std::string get(const std::string& path);
 uint64_t mtime(const std::string& path);
-uint32_t mode(const std::string& path);
 // The names in a folder, sorted.
 std::vector<std::string> list(const std::string& folder);
 void symlink(const std::string& path, const std::string& target);
@@ -34,8 +33,6 @@ void quota(uint64_t bytes);
 void fail(const std::string& op, int nth = 1);
 // Runs `action` at the nth call of an operation, before it does its work.
 void on(const std::string& op, std::function<void()> action, int nth = 1);
-// How often each operation was called since reset().
-int calls(const std::string& op);
 // Adds bytes to the end of a file, as a download still running does.
 void append(const std::string& path, const std::string& bytes);
 // The kth call of any operation from now on throws Crash: the run dies

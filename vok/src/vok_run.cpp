@@ -29,6 +29,55 @@ constexpr uint64_t kMaxInput = 0xFFFFFFFFu;
 // is around; a repaired file is scanned again until nothing is left to do.
 constexpr int kRounds = 3;
 
+enum class Mode { None, Fix, Index, Check, Help };
+
+struct Args {
+  Mode mode = Mode::None;
+  bool no_backup = false;
+  std::string file;
+  std::string reference;  // headers for a file that lost its own
+};
+
+bool parse_args(const std::vector<std::string>& argv, Args& a) {
+  bool options = true;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& s = argv[i];
+    Mode m = Mode::None;
+    if (options && s == "--") {
+      options = false;
+      continue;
+    }
+    if (options && s == "--no-backup") {
+      a.no_backup = true;
+      continue;
+    }
+    if (options && s == "--reference") {
+      if (i + 1 == argv.size() || !a.reference.empty()) return false;
+      a.reference = argv[++i];
+      continue;
+    }
+    if (options)
+      m = s == "-f"        ? Mode::Fix
+          : s == "-i"      ? Mode::Index
+          : s == "--check" ? Mode::Check
+          : s == "--help"  ? Mode::Help
+                           : Mode::None;
+    if (m != Mode::None) {
+      if (a.mode != Mode::None) return false;
+      a.mode = m;
+    } else if (options && s.size() > 1 && s[0] == '-') {
+      return false;
+    } else if (!a.file.empty()) {
+      return false;
+    } else {
+      a.file = s;
+    }
+  }
+  if (a.mode == Mode::Help) return true;
+  return a.mode != Mode::None && !a.file.empty() && (!a.no_backup || a.mode == Mode::Fix) &&
+         (a.reference.empty() || a.mode != Mode::Index);
+}
+
 struct Run {
   Args a;
   Lang lang = Lang::En;
@@ -37,20 +86,24 @@ struct Run {
   std::string backup;
   bool replaced = false;  // the repaired file took the original's place
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-  fileio::Info info;      // of the file as vok found it
+  fileio::Info info;  // of the file as vok found it
 };
 
 // The summary line: the file, then how it is (kept in `summary`), then
 // `more` (where the backup went).
-std::string say(Run& r, Msg id, const std::vector<std::string>& args, const std::string& more = "") {
+void say(Run& r, Msg id, const std::vector<std::string>& args, const std::string& more = "") {
   r.summary = message(r.lang, id, args);
   console::out(message(r.lang, Msg::Line, {r.a.file, r.summary + more}));
-  return r.summary;
+}
+
+// An error line about the file that leaves the summary as it is.
+void warn(const Run& r, Msg id, const std::vector<std::string>& args = {}) {
+  console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, id, args)}));
 }
 
 int fail(Run& r, Msg id, int code, const std::vector<std::string>& args = {}) {
   r.summary = message(r.lang, id, args);
-  console::err(message(r.lang, Msg::Error, {r.a.file, r.summary}));
+  warn(r, id, args);
   return code;
 }
 
@@ -78,10 +131,15 @@ class Progress {
 
 // Packets lost inside a damaged region cannot be counted one by one; the
 // header's own count, where it claims more, says how many there were.
+// `kept` and `dropped` may come from a later round than `s`.
+std::string counts(const Run& r, const Headers& h, const Scan& s, uint64_t kept, uint64_t dropped) {
+  uint64_t lost =
+      h.prop.num_packets > kept ? h.prop.num_packets - kept : dropped + s.bad_timestamps + s.misfits;
+  return message(r.lang, Msg::Counts, {std::to_string(kept), std::to_string(lost + s.repeats)});
+}
+
 std::string counts(const Run& r, const Headers& h, const Scan& s) {
-  uint64_t dropped = h.prop.num_packets > s.packets ? h.prop.num_packets - s.packets
-                                                    : s.dropped + s.bad_timestamps + s.misfits;
-  return message(r.lang, Msg::Counts, {std::to_string(s.packets), std::to_string(dropped + s.repeats)});
+  return counts(r, h, s, s.packets, s.dropped);
 }
 
 struct Source {
@@ -205,29 +263,31 @@ struct Analysis {
   Plan plan;
 };
 
+// The packets, with a progress line.
+int scan(Run& r, Reader& in, const Source& src, IndexBuilder* index, Scan& s) {
+  {
+    Progress p(r, Msg::Scanning, src.size);
+    in.on_window([&](uint64_t at) { p(at); });
+    s = scan_packets(in, src.h, index);
+    in.on_window(nullptr);
+  }
+  return s.read_error ? fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()}) : -1;
+}
+
 int analyse(Run& r, Source& src, Reader& in, Analysis& an) {
   if (src.size > kMaxInput) return fail(r, Msg::TooLargeInput, kRefused);
   HeaderVerdict v = read_headers(in, src.h);
   bool referenced = false;
+  int code = -1;
   if (v != HeaderVerdict::Ok && v != HeaderVerdict::Variant64 && src.h.problem != HeaderProblem::RealAudio &&
       !r.a.reference.empty()) {
-    int code = use_reference(r, an.ref, an.ref_in, src.h);
-    if (code >= 0) return code;
+    if ((code = use_reference(r, an.ref, an.ref_in, src.h)) >= 0) return code;
     referenced = true;
   } else if (v != HeaderVerdict::Ok) {
     return header_problem(r, in, v, src.h);
   }
-  {
-    Progress p(r, Msg::Scanning, src.size);
-    in.on_window([&](uint64_t at) { p(at); });
-    an.scan = scan_packets(in, src.h, nullptr);
-    in.on_window(nullptr);
-  }
-  if (an.scan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
-  if (referenced) {
-    int code = reference_misfit(r, an.ref, an.scan);
-    if (code >= 0) return code;
-  }
+  if ((code = scan(r, in, src, nullptr, an.scan)) >= 0) return code;
+  if (referenced && (code = reference_misfit(r, an.ref, an.scan)) >= 0) return code;
   an.plan = plan_repair(in, src.h, an.scan, referenced ? an.ref_in.get() : nullptr);
   if (an.plan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
   if (an.plan.refused != Refusal::None) return refusal(r, an.plan.refused);
@@ -248,19 +308,14 @@ int check(Run& r) {
 
 // Writes the repaired file to a new temporary file beside the target;
 // `why` is empty when it is complete and flushed.
-Msg write_temp(Run& r, Reader& in, const Analysis& an, const std::string& temp, fileio::File& out) {
+Msg write_temp(Run& r, Reader& in, const Scan& scan, const Plan& plan, fileio::File& out) {
   Sink sink(out);
-  Progress p(r, Msg::Writing, an.plan.output_size);
+  Progress p(r, Msg::Writing, plan.output_size);
   sink.on_drain([&](uint64_t done) { p(done); });
-  Msg why = Msg::kCount;
-  if (!write_repaired(in, an.scan, an.plan, sink)) {
-    why = Msg::ReadError;
-  } else if (!sink.finish() || !fileio::flush(out)) {
-    why = Msg::CannotWrite;
-  } else {
-    fileio::copy_mode(out, temp, r.info);
-  }
-  return why;
+  if (!write_repaired(in, scan, plan, sink)) return Msg::ReadError;
+  if (!sink.finish() || !fileio::flush(out)) return Msg::CannotWrite;
+  fileio::copy_mode(out, r.info);
+  return Msg::kCount;
 }
 
 // The file must be as it was when vok read it, and no one else may have it
@@ -283,39 +338,40 @@ int changed(Run& r, const Source& src) {
 struct Look {
   Msg why = Msg::kCount;
   std::string error;
-  bool removes_bytes = false;  // a later round left bytes out too
+  bool removes_bytes = false;         // a later round left bytes out too
+  uint64_t packets = 0, dropped = 0;  // of the last round's scan
 };
 
-bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, Scan& last,
-                 std::vector<Finding>& found, Look& look) {
+bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, std::vector<Finding>& found,
+                 Look& look) {
   for (int round = 1; round < kRounds; ++round) {
     Reader in(out, size);
-    Analysis an;
-    if (read_headers(in, an.ref.h) != HeaderVerdict::Ok) return look.why = Msg::ReadError, false;
-    an.scan = scan_packets(in, an.ref.h, nullptr);
-    an.plan = plan_repair(in, an.ref.h, an.scan);
-    if (an.scan.read_error || an.plan.read_error || an.plan.refused != Refusal::None) {
+    Headers h;
+    if (read_headers(in, h) != HeaderVerdict::Ok) return look.why = Msg::ReadError, false;
+    Scan scan = scan_packets(in, h, nullptr);
+    Plan plan = plan_repair(in, h, scan);
+    if (scan.read_error || plan.read_error || plan.refused != Refusal::None) {
       look.error = fileio::last_error();
       return look.why = Msg::ReadError, false;
     }
-    if (!an.plan.changes) return true;
+    if (!plan.changes) return true;
     fileio::File next;
     std::string name;
     if (!fileio::create_temp_beside(r.target, next, name)) {
       look.error = fileio::last_error();
       return look.why = Msg::NoTemp, false;
     }
-    look.why = write_temp(r, in, an, name, next);
+    look.why = write_temp(r, in, scan, plan, next);
     look.error = fileio::last_error();
     fileio::close(out);
     fileio::remove(temp);
     out = next;
     temp = name;
     if (look.why != Msg::kCount) return false;
-    merge_findings(found, an.plan.found);
-    look.removes_bytes = look.removes_bytes || an.plan.removes_bytes;
-    last = an.scan;
-    size = an.plan.output_size;
+    merge_findings(found, plan.found);
+    look.removes_bytes = look.removes_bytes || plan.removes_bytes;
+    look.packets = scan.packets, look.dropped = scan.dropped;
+    size = plan.output_size;
   }
   return true;
 }
@@ -328,8 +384,7 @@ int fix(Run& r) {
   // surely one that no run holds.
   std::vector<std::string> stale;
   fileio::remove_stale_temps(r.target, stale);
-  for (const std::string& t : stale)
-    console::err(message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::StaleTemp, {t})}));
+  for (const std::string& t : stale) warn(r, Msg::StaleTemp, {t});
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
@@ -346,19 +401,16 @@ int fix(Run& r) {
     if (!r.backup.empty()) fileio::remove(r.backup), r.backup.clear();
     return fail(r, m, c, args);
   };
-  Msg why = write_temp(r, in, an, temp, out);
+  Msg why = write_temp(r, in, an.scan, an.plan, out);
   if (why != Msg::kCount)
     return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {fileio::last_error()});
   std::vector<Finding> found = an.plan.found;
-  Scan last = an.scan;
   Look look;
-  if (!second_look(r, temp, out, an.plan.output_size, last, found, look))
+  look.packets = an.scan.packets, look.dropped = an.scan.dropped;
+  if (!second_look(r, temp, out, an.plan.output_size, found, look))
     return undo(look.why, kWriteFailed, {look.error});
   // Packets the second look left out were dropped too.
-  last.dropped += an.scan.packets - last.packets;
-  last.bad_timestamps = an.scan.bad_timestamps, last.misfits = an.scan.misfits,
-  last.repeats = an.scan.repeats;
-  std::string kept = counts(r, src.h, last);
+  std::string kept = counts(r, src.h, an.scan, look.packets, look.dropped + an.scan.packets - look.packets);
   if ((an.plan.removes_bytes || look.removes_bytes) && !r.a.no_backup) {
     std::string backup;
     fileio::Backup b = fileio::make_backup(r.target, src.f, backup);
@@ -381,11 +433,9 @@ int fix(Run& r) {
     r.backup = r.a.file + r.backup.substr(r.target.size());
   std::string backup = r.backup.empty() ? "" : message(r.lang, Msg::Backup, {r.backup});
   say(r, Msg::Repaired, {findings_text(r.lang, found), kept}, backup);
-  if (done == fileio::Replace::NotDurable) {
-    console::err(
-        message(r.lang, Msg::Error, {r.a.file, message(r.lang, Msg::NotDurable, {fileio::last_error()})}));
-    return kWriteFailed;
-  }
+  // Repaired all the same: the summary says so, and -i goes on.
+  if (done == fileio::Replace::NotDurable)
+    return warn(r, Msg::NotDurable, {fileio::last_error()}), kWriteFailed;
   return kOk;
 }
 
@@ -399,13 +449,7 @@ int index(Run& r) {
   if (v != HeaderVerdict::Ok) return header_problem(r, in, v, src.h);
   IndexBuilder builder(src.h);
   Scan s;
-  {
-    Progress p(r, Msg::Scanning, src.size);
-    in.on_window([&](uint64_t at) { p(at); });
-    s = scan_packets(in, src.h, &builder);
-    in.on_window(nullptr);
-  }
-  if (s.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
+  if ((code = scan(r, in, src, &builder, s)) >= 0) return code;
   Plan repair = plan_repair(in, src.h, s);
   IndexPlan plan = plan_index(in, src.h, s, repair, builder);
   if (plan.refused != Refusal::None) return refusal(r, plan.refused);
@@ -477,46 +521,6 @@ int dispatch(Run& r) {
 
 }  // namespace
 
-bool parse_args(const std::vector<std::string>& argv, Args& a) {
-  bool options = true;
-  for (size_t i = 0; i < argv.size(); ++i) {
-    const std::string& s = argv[i];
-    Mode m = Mode::None;
-    if (options && s == "--") {
-      options = false;
-      continue;
-    }
-    if (options && s == "--no-backup") {
-      a.no_backup = true;
-      continue;
-    }
-    if (options && s == "--reference") {
-      if (i + 1 == argv.size() || !a.reference.empty()) return false;
-      a.reference = argv[++i];
-      continue;
-    }
-    if (options)
-      m = s == "-f"        ? Mode::Fix
-          : s == "-i"      ? Mode::Index
-          : s == "--check" ? Mode::Check
-          : s == "--help"  ? Mode::Help
-                           : Mode::None;
-    if (m != Mode::None) {
-      if (a.mode != Mode::None) return false;
-      a.mode = m;
-    } else if (options && s.size() > 1 && s[0] == '-') {
-      return false;
-    } else if (!a.file.empty()) {
-      return false;
-    } else {
-      a.file = s;
-    }
-  }
-  if (a.mode == Mode::Help) return true;
-  return a.mode != Mode::None && !a.file.empty() && (!a.no_backup || a.mode == Mode::Fix) &&
-         (a.reference.empty() || a.mode != Mode::Index);
-}
-
 int run_vok(const std::vector<std::string>& argv) {
   Run r;
   r.lang = console::language();
@@ -535,7 +539,6 @@ int run_vok(const std::vector<std::string>& argv) {
   if (noted && note.code != kOk) {
     // -f did not repair the file: that is the one thing to say.
     if (!note.waited) {
-      r.summary = note.summary;
       console::out(message(r.lang, Msg::Line, {r.a.file, message(r.lang, Msg::NotRepaired, {note.summary})}));
       console::wait_for_key(message(r.lang, Msg::PressAnyKey), kWaitSeconds);
     }
