@@ -147,6 +147,17 @@ const SafetyCase kSafety[] = {
      {"a.rm"},
      "original",
      "cannot replace"},
+    {"the replace takes the original away and fails: the repair takes its place",
+     damaged,
+     [] {
+       memfs::fail("replace_losing");
+       memfs::fail("replace");
+     },
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak"},
+     "repaired",
+     "backup /m/a.rm.bak"},
     {"the folder flush after the replace fails",
      field_wrong,
      [] { memfs::fail("flush_dir"); },
