@@ -43,29 +43,26 @@ struct DamageCase {
 
 uint64_t at_fraction(const BuiltFile& f, double x) { return uint64_t(double(f.bytes.size()) * x); }
 
+// A version 0 packet header, as garbage may happen to hold one.
+void put_fake_header(BuiltFile& f, uint64_t at, uint16_t length, uint16_t stream, uint32_t ts,
+                     uint8_t flags) {
+  std::vector<uint8_t>& b = f.bytes;
+  put32(b, at, length);  // version 0, then the length
+  b[at + 4] = uint8_t(stream >> 8), b[at + 5] = uint8_t(stream);
+  put32(b, at + 6, ts);
+  b[at + 10] = 0, b[at + 11] = flags;
+}
+
 // Garbage holding `count` audio packet headers that chain one to the next,
-// each plausible on its own, with the given flags.
+// each plausible on its own (an AC-3 sync word after each), with the given flags.
 Damage fake_chain(BuiltFile& f, int count, uint8_t flags) {
   uint64_t a = at_fraction(f, 0.4);
   fill_random(f.bytes, a, 4000, 13);
   const BuiltPacket& near = f.packets[f.packets.size() / 2];
   uint64_t at = a + 100;
   for (int k = 0; k < count; ++k, at += 300) {
-    uint8_t fake[14] = {0,
-                        0,
-                        0x01,
-                        0x2C,
-                        0,
-                        1,
-                        uint8_t(near.ts >> 24),
-                        uint8_t(near.ts >> 16),
-                        uint8_t(near.ts >> 8),
-                        uint8_t(near.ts),
-                        0,
-                        flags,
-                        0x77,
-                        0x0B};
-    std::copy(fake, fake + 14, f.bytes.begin() + long(at));
+    put_fake_header(f, at, 300, 1, near.ts, flags);
+    f.bytes[at + 12] = 0x77, f.bytes[at + 13] = 0x0B;
   }
   return Damage{a, a + 4000};
 }
@@ -89,20 +86,7 @@ const DamageCase kCases[] = {
      [](BuiltFile& f) {
        uint64_t a = at_fraction(f, 0.4);
        fill_random(f.bytes, a, 4000, 11);
-       const BuiltPacket& near = f.packets[f.packets.size() / 2];
-       uint8_t fake[12] = {0,
-                           0,
-                           0xEA,
-                           0x60,
-                           0,
-                           0,
-                           uint8_t(near.ts >> 24),
-                           uint8_t(near.ts >> 16),
-                           uint8_t(near.ts >> 8),
-                           uint8_t(near.ts),
-                           0,
-                           0};
-       std::copy(fake, fake + 12, f.bytes.begin() + long(a + 100));
+       put_fake_header(f, a + 100, 60000, 0, f.packets[f.packets.size() / 2].ts, 0);
        return Damage{a, a + 4000};
      },
      "1 damaged region"},
