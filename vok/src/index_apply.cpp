@@ -62,7 +62,8 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
   plan.link = {
       {h.data + field::kDataSize, 4, uint32_t(field::kDataHeaderSize + s.packet_bytes)},
       {0 + field::kRmfNumHeaders, 4,
-       uint32_t(h.chunks.size() + 1 + repair.trailing.others.size() + index.chunk_count())},
+       header_count(h, repair.trailing.index.size() + repair.trailing.others.size(), h.chunks.size(),
+                    repair.trailing.others.size() + index.chunk_count())},
       {h.prop.chunk + field::kPropIndexOffset, 4, index_at},
   };
   bool linked = true;

@@ -83,6 +83,11 @@ struct Scan {
   bool cut = false;      // the last packet ran past the end, or into the zeros
   bool read_error = false;
 
+  // The last packets of the file are gone: whatever played after the kept
+  // ones cannot be counted on.
+  bool tail_lost() const {
+    return cut || tail == Tail::ZeroFill || tail == Tail::Junk || tail == Tail::CutShort;
+  }
   // Some packet is not where it was, or not there at all.
   bool packets_moved() const {
     return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats || misfits;

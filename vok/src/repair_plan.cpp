@@ -152,29 +152,34 @@ bool tail_whole(const Scan& s, const Plan& plan) {
 }
 
 // A stored duration is left as its writer made it unless the packets prove
-// it wrong: shorter than the last timestamp, or well past the stream's end.
-// Writers differ by about a frame or a block, and some stop at the last
-// timestamp.
-bool duration_sound(uint32_t have, uint32_t max_ts, uint32_t end, uint32_t unit) {
-  uint64_t slack = 2ull * unit > 1000 ? 2ull * unit : 1000;
-  return have >= max_ts && uint64_t(have) <= uint64_t(end) + slack;
+// it wrong: longer than what the kept packets play, or short of the
+// stream's end by more than one unit (a zero too, but where the stream is
+// one unit long: FFmpeg leaves 0 for a stream whose packets all say 0). Producers differ here: Helix writes
+// the content's length, up to a padded superblock short of the audio's end;
+// others stop at the last timestamp or a frame past it. Where the end of
+// the stream was lost, nothing past what remains can be right.
+bool duration_sound(uint32_t have, uint32_t end, uint32_t unit, bool tail_lost) {
+  uint64_t slack = tail_lost ? 0 : 2ull * unit > 1000 ? 2ull * unit : 1000;
+  return uint64_t(have) + unit >= end && uint64_t(have) <= uint64_t(end) + slack;
 }
 
 void Planner::durations(Head& head) {
   static const Note kWrong = Note::WrongDuration;
-  uint32_t end_all = 0, max_ts_all = 0, unit_all = 0;
+  uint32_t end_all = 0, unit_all = 0;
+  bool lost_all = false;
   for (size_t i = 0; i < h_.streams.size(); ++i) {
     const Stream& st = h_.streams[i];
     if (!st.physical || head.mdpr[i] == kNone) continue;
     const StreamStats& ss = s_.stats[i];
     uint32_t end = ss.end_ms(st.codec), unit = ss.unit_ms(st.codec);
+    bool lost = s_.tail_lost();
     if (end > end_all) end_all = end, unit_all = unit;
-    if (ss.packets && ss.max_ts > max_ts_all) max_ts_all = ss.max_ts;
+    lost_all = lost_all || lost;
     size_t at = head.mdpr[i] + field::kMdprDuration;
-    if (!duration_sound(head.get(at), ss.max_ts, end, unit)) set(head, at, end, &kWrong);
+    if (!duration_sound(head.get(at), end, unit, lost)) set(head, at, end, &kWrong);
   }
   size_t at = head.prop + field::kPropDuration;
-  if (!duration_sound(head.get(at), max_ts_all, end_all, unit_all))
+  if (!duration_sound(head.get(at), end_all, unit_all, lost_all))
     set(head, at, end_all, h_.prop.found ? &kWrong : nullptr);
 }
 
@@ -313,10 +318,9 @@ void Planner::finish(Head& head) {
   }
   plan_.changes = !head_same || data_changed || s_.packets_moved() || !tail_whole(s_, plan_);
   if (plan_.changes) {
-    uint32_t after = plan_.keep_trailing ? plan_.trailing.index.size() + plan_.trailing.others.size()
-                     : plan_.keep_others ? plan_.trailing.others.size()
-                                         : 0;
-    set(head, field::kRmfNumHeaders, head.chunks + 1 + after, nullptr, true);
+    size_t after_was = plan_.trailing.index.size() + plan_.trailing.others.size();
+    size_t after = plan_.keep_trailing ? after_was : plan_.keep_others ? plan_.trailing.others.size() : 0;
+    set(head, field::kRmfNumHeaders, header_count(h_, after_was, head.chunks, after), nullptr, true);
   }
   plan_.output_size = head.size() + field::kDataHeaderSize + s_.packet_bytes +
                       (plan_.keep_trailer ? tail::kTrailerBytes : 0) + trailing;

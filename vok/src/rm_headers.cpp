@@ -167,6 +167,7 @@ bool HeaderReader::locate(uint64_t from) {
     const uint8_t* p = in_.at(q, field::kRmfSize);
     if (p && be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) {
       h_.start = q;
+      h_.num_headers = be::u32(p + field::kRmfNumHeaders);
       return true;
     }
   }
@@ -328,6 +329,14 @@ HeaderVerdict HeaderReader::finish() {
 }
 
 }  // namespace
+
+// RealProducer, Helix and FFmpeg count the header chunks, DATA and one for
+// the index, whether they write one or not; librmff counts every chunk.
+uint32_t header_count(const Headers& h, size_t after_was, size_t headers, size_t after) {
+  size_t was = h.chunks.size();
+  bool every_chunk = h.num_headers != was + 2 && h.num_headers == was + 1 + after_was;
+  return uint32_t(every_chunk ? headers + 1 + after : headers + 2);
+}
 
 int physical_stream(const Headers& h, uint16_t number) {
   for (size_t i = 0; i < h.streams.size(); ++i)

@@ -67,6 +67,7 @@ enum class HeaderProblem : uint8_t {
 struct Headers {
   uint64_t start = 0;               // where the file header is (or would be); junk before it is cut
   bool rmf_found = true;            // else written anew
+  uint32_t num_headers = 0;         // as the file header says
   std::vector<HeaderChunk> chunks;  // between .RMF and DATA, in file order, lost ones left out
   Prop prop;
   bool cont_found = false;
@@ -89,6 +90,11 @@ enum class HeaderVerdict { Ok, NotRealMedia, Damaged, Variant64 };
 
 // Reads the headers of the file that starts at or after `from`.
 HeaderVerdict read_headers(Reader& in, Headers& h, uint64_t from = 0);
+
+// How many chunks follow the file header, counted the way the file's writer
+// counted them: `headers` header chunks and `after` chunks after the packets
+// (`after_was` in the file as it is).
+uint32_t header_count(const Headers& h, size_t after_was, size_t headers, size_t after);
 
 // Index into h.streams of the physical stream with this number, or -1.
 int physical_stream(const Headers& h, uint16_t number);

@@ -29,6 +29,14 @@ std::vector<CustomPacket> blocks(int count, int per_block, uint32_t block_ms, si
   return p;
 }
 
+// Helix stamps every packet of a block with its own time, spread over the
+// block; still only the first is flagged.
+std::vector<CustomPacket> spread_blocks(int count, int per_block, uint32_t block_ms, size_t payload) {
+  std::vector<CustomPacket> p = blocks(count, per_block, block_ms, payload);
+  for (size_t i = 0; i < p.size(); ++i) p[i].ts += uint32_t(i % size_t(per_block)) * block_ms / uint32_t(per_block);
+  return p;
+}
+
 std::vector<CustomPacket> at_times(std::vector<uint32_t> ts, Bytes payload) {
   std::vector<CustomPacket> p;
   for (uint32_t t : ts) p.push_back({0, t, 2, payload});
@@ -72,6 +80,8 @@ std::vector<TimingCase> timing_cases() {
   Ra5 racp = audio("vbrs", "racp", 0, 0, 0);
   Ra5 raac = audio("vbrs", "raac", 0, 0, 0);
   Ra5 sipr = audio("sipr", "sipr", 14, 116, 120000);
+  Ra5 helix = audio("genr", "cook", 16, 1400, 723510);  // Helix Producer 10, 44.1 kHz stereo
+  helix.sub_packet_size = 280;
   sipr.flavor = 3;
   std::vector<CustomPacket> bframes;
   for (uint32_t ts : {0, 100, 33, 66, 200, 133, 166, 300, 233, 266})
@@ -81,6 +91,8 @@ std::vector<TimingCase> timing_cases() {
       {"RealVideo 4 with B-frames, 30 fps", vido_header("RV40", 30 << 16), kVideo, bframes, 333},
       {"cook, genr blocks of 14 (RealProducer's header)", ra5_header(), kAudio, blocks(3, 14, 2275, 651),
        2 * 2275 + 2275},
+      {"cook, Helix's blocks: a time on every packet", ra5_header(helix), kAudio,
+       spread_blocks(2, 16, 1857, 1400), 2 * 1857},
       {"sipr blocks", ra5_header(sipr), kAudio, blocks(3, 14, 812, 116), 3 * 812},
       {"28.8, Int4 blocks", ra5_header(int4), kAudio, blocks(2, 12, 1440, 228), 2 * 1440},
       {"AAC, two frames a packet at 44.1 kHz", ra5_header(raac), kAudio,
@@ -103,13 +115,15 @@ TEST(Timing, WhereEachCodecFamilyEnds) {
     ASSERT_EQ(p.s.packets, c.packets.size()) << "every packet fits its stream";
     EXPECT_EQ(p.s.stats[0].end_ms(p.h.streams[0].codec), c.end_ms);
     EXPECT_FALSE(p.plan.changes) << "a writer's duration at the stream's end is sound";
-    // A writer may stop at the last timestamp; short of it is wrong.
-    uint32_t last = 0;
-    for (const CustomPacket& k : c.packets) last = std::max(last, k.ts);
-    for (uint32_t duration : {last, last - 1}) {
+    // A writer may stop a unit short of the end (at the last frame, at the
+    // content's length inside a padded block); further short is wrong, and
+    // so is far past the end.
+    uint32_t unit = p.s.stats[0].unit_ms(p.h.streams[0].codec), slack = std::max(2 * unit, 1000u);
+    for (uint32_t duration : {c.end_ms - unit, c.end_ms - unit - 1, c.end_ms + slack, c.end_ms + slack + 1}) {
       put32(f.bytes, f.mdpr[0] + 36, duration);
       put32(f.bytes, f.prop + 30, duration);
-      EXPECT_EQ(run_pipeline(f.bytes).plan.changes, duration < last) << duration;
+      bool wrong = duration + unit < c.end_ms || duration > c.end_ms + slack;
+      EXPECT_EQ(run_pipeline(f.bytes).plan.changes, wrong) << duration;
     }
   }
 }
