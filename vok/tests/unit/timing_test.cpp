@@ -33,7 +33,8 @@ std::vector<CustomPacket> blocks(int count, int per_block, uint32_t block_ms, si
 // block; still only the first is flagged.
 std::vector<CustomPacket> spread_blocks(int count, int per_block, uint32_t block_ms, size_t payload) {
   std::vector<CustomPacket> p = blocks(count, per_block, block_ms, payload);
-  for (size_t i = 0; i < p.size(); ++i) p[i].ts += uint32_t(i % size_t(per_block)) * block_ms / uint32_t(per_block);
+  for (size_t i = 0; i < p.size(); ++i)
+    p[i].ts += uint32_t(i % size_t(per_block)) * block_ms / uint32_t(per_block);
   return p;
 }
 
