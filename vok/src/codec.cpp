@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint32_t kGenr = fourcc("genr"), kSipr = fourcc("sipr"), kInt4 = fourcc("Int4"),
                    kInt0 = fourcc("Int0"), kVbrs = fourcc("vbrs"), kVbrf = fourcc("vbrf");
+constexpr uint32_t kRv30 = fourcc("RV30"), kRv40 = fourcc("RV40");
 constexpr uint32_t kDnet = fourcc("dnet"), kRaac = fourcc("raac"), kRacp = fourcc("racp"),
                    kLpcj = fourcc("lpcJ");
 
@@ -91,32 +92,45 @@ bool video_number(const uint8_t* p, size_t n, size_t& at, uint32_t& v) {
 
 }  // namespace
 
-bool read_video_slice(const uint8_t* p, size_t head_len, size_t n, VideoSlice& s) {
-  if (head_len > n) head_len = n;
-  if (head_len < 2) return false;
-  s.type = p[0] >> 6;
-  size_t at = 1;
-  uint8_t seq = 1;
-  if (s.type != 3) seq = p[at++];
-  uint32_t frame = 0, pos = 0;
-  if (s.type != 1) {
-    if (!video_number(p, head_len, at, frame) || !video_number(p, head_len, at, pos) || at >= head_len)
-      return false;
-    ++at;  // picture number
-  }
-  if (at >= n) return false;
-  size_t rest = n - at;
-  s.frame_start = s.type == 1 || s.type == 3 || (seq & 0x7F) == 1;
-  switch (s.type) {
-    case 0:  // a slice at `pos` of a frame of `frame` bytes
-      return frame > 0 && uint64_t(pos) + rest <= frame;
-    case 2:
-      return frame > 0 && pos <= frame;
-    case 3:  // whole frames packed one after another; the first must fit
-      return frame > 0 && frame <= rest;
-    default:
+bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v) {
+  v = VideoPayload();
+  for (size_t at = 0; at < n;) {
+    uint8_t type = p[at] >> 6;
+    if (type == 1) {  // a whole frame: the rest of the payload
+      if (at != 0 || n < 2) return false;
+      v.whole = 1;
       return true;
+    }
+    size_t q = at + 1 + (type != 3);  // a sequence byte, but in packed frames
+    uint32_t frame = 0, pos = 0;
+    if (!video_number(p, n, q, frame) || !video_number(p, n, q, pos) || q >= n) return false;
+    ++q;  // picture number
+    VideoSlice s{p[q - 1], frame, 0, 0};
+    size_t rest = n - q;
+    if (frame == 0) return false;
+    if (type == 3) {  // a whole frame of `frame` bytes; `pos` is its time
+      if (frame > rest) return false;
+      ++v.whole;
+      at = q + frame;
+      continue;
+    }
+    if (type == 2) {  // the last slice of a frame, `pos` bytes long
+      if (at != 0 || pos == 0 || pos > frame || pos > rest) return false;
+      s.offset = frame - pos, s.length = pos;
+      v.has_head = true, v.head = s;
+      at = q + pos;
+      continue;
+    }
+    // A slice at `pos` of its frame, taking the rest of the payload.
+    if (rest == 0 || uint64_t(pos) + rest > frame) return false;
+    s.offset = pos, s.length = uint32_t(rest);
+    if (at == 0)
+      v.has_head = true, v.head = s;
+    else
+      v.has_tail = true, v.tail = s;
+    return true;
   }
+  return n > 0;
 }
 
 bool read_codec(const uint8_t* p, size_t n, Codec& c) {
@@ -131,6 +145,8 @@ bool read_codec(const uint8_t* p, size_t n, Codec& c) {
   }
   return true;
 }
+
+bool Codec::own_clock() const { return kind == CodecKind::Video && (fourcc == kRv30 || fourcc == kRv40); }
 
 bool Codec::interleaved() const {
   return kind == CodecKind::Audio && (interleaver == kGenr || interleaver == kSipr || interleaver == kInt4) &&

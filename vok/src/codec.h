@@ -20,6 +20,9 @@ struct Codec {
   uint16_t sub_packet_h = 0, frame_size = 0, sub_packet_size = 0;
   uint16_t sample_rate = 0, channels = 0;
 
+  // RealVideo 3 and 4 frames carry their own timestamps: moving a
+  // packet's time on without them breaks the decoder's clock.
+  bool own_clock() const;
   // Packets of an interleaved stream carry one timestamp per block of
   // sub_packet_h packets; only the first of a block is flagged.
   bool interleaved() const;
@@ -34,7 +37,7 @@ struct Codec {
   uint32_t packet_ms(const uint8_t* head, size_t head_len, size_t n) const;
   // False when an audio payload of n bytes, `head` holding its first
   // head_len, cannot belong to this stream: the wrong size or layout. A
-  // video payload is checked by its sub-header (read_video_slice).
+  // video payload is checked by its sub-packets (read_video_payload).
   bool payload_fits(const uint8_t* head, size_t head_len, size_t n) const;
 };
 
@@ -42,13 +45,27 @@ struct Codec {
 // `c` says as much as could be read).
 bool read_codec(const uint8_t* data, size_t n, Codec& c);
 
-// The RealVideo sub-header at the start of a video payload.
+// A RealVideo payload is a run of sub-packets, each with its own header: a
+// slice of a frame, a whole frame, or several whole frames one after
+// another. A slice that ends a frame can only come first, one that starts
+// or continues a frame only last (it takes the rest of the payload).
 struct VideoSlice {
-  uint8_t type = 0;         // 0 partial, 1 whole frame, 2 last partial, 3 frames packed
-  bool frame_start = true;  // the first slice of a frame
+  uint8_t picture = 0;
+  uint32_t frame = 0;   // the frame's length
+  uint32_t offset = 0;  // where this slice lies in it
+  uint32_t length = 0;
 };
-// `head` holds the first head_len bytes of a payload of n bytes.
-bool read_video_slice(const uint8_t* head, size_t head_len, size_t n, VideoSlice& s);
+struct VideoPayload {
+  bool has_head = false;  // its first part is a slice
+  VideoSlice head;
+  uint32_t whole = 0;     // whole frames after it
+  bool has_tail = false;  // a slice after those, leaving a frame open
+  VideoSlice tail;
+  // Its first part begins a frame (what an index points at).
+  bool frame_start() const { return !has_head || head.offset == 0; }
+};
+// False unless the sub-packets' sizes add up to the n bytes of `p` exactly.
+bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v);
 
 constexpr uint32_t fourcc(const char (&s)[5]) {
   return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |

@@ -24,6 +24,8 @@ enum class Note : uint8_t {
   BadTimestamps,      // a: packets whose timestamp breaks their stream's order
   RepeatedPackets,    // a: packets that repeat earlier ones
   MisfitPackets,      // a: packets whose payload is not of their stream
+  FramesLost,         // a: video frames left out, a part of each lost
+  SoundLost,          // a: ms of audio in blocks left out, a packet of each lost
   SecondFileJoined,   // a: where the second file started
   SecondFileFollows,  // a: where a second, different file starts (left out)
   // Fields
@@ -48,7 +50,7 @@ struct Finding {
 // Findings that count something: a second look adds to them.
 inline bool counts(Note n) {
   return n == Note::DamagedRegions || n == Note::BadTimestamps || n == Note::RepeatedPackets ||
-         n == Note::MisfitPackets;
+         n == Note::MisfitPackets || n == Note::FramesLost || n == Note::SoundLost;
 }
 
 // Adds a finding once; a second one of the same kind and number is dropped.

@@ -35,8 +35,7 @@ bool write_patches(const fileio::File& f, const std::vector<Patch>& patches) {
 
 }  // namespace
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
-                     const IndexBuilder& index) {
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair) {
   IndexPlan plan;
   plan.refused = repair.refused;
   plan.needs_repair = repair.changes && !repair.index_only;
@@ -47,13 +46,18 @@ IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& re
     for (const IndexChunk& c : repair.trailing.index) plan.record_count += c.records;
     return plan;
   }
+  IndexBuilder index;
+  if (!index.build(in, h, s)) {
+    plan.read_error = true;
+    return plan;
+  }
   plan.chunk_count = index.chunk_count();
   plan.record_count = index.record_count();
   // Chunks that are no index stay where they are; the index goes after them.
   plan.at = s.last_end;
   for (const Range& r : repair.trailing.others)
     if (r.offset + r.length > plan.at) plan.at = r.offset + r.length;
-  plan.chunks = index.chunks(plan.at);
+  plan.chunks = index.chunks(h, plan.at);
   if (plan.at + plan.chunks.size() > 0xFFFFFFFFu) {
     plan.refused = Refusal::TooLarge;  // its offsets would not fit
     return plan;

@@ -16,12 +16,12 @@ struct IndexPlan {
   std::vector<Patch> link;    // last: the header points at the new one
   bool changes = false;
   bool needs_repair = false;  // something only -f can mend
+  bool read_error = false;
   Refusal refused = Refusal::None;
   size_t chunk_count = 0, record_count = 0;  // of the index the file ends up with
 };
 
-IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair,
-                     const IndexBuilder& index);
+IndexPlan plan_index(Reader& in, const Headers& h, const Scan& s, const Plan& repair);
 // False at the first write that fails; the file then plays but may have no
 // index.
 bool apply_index(const fileio::File& f, const IndexPlan& plan);

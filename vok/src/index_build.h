@@ -1,12 +1,12 @@
-// Chooses the seek-index records while the packets are scanned, and lays out
+// Chooses the seek-index records from the packets a scan kept, and lays out
 // the INDX chunks that hold them.
 #pragma once
 #include <cstdint>
 #include <vector>
 
+#include "packet_scan.h"
+#include "reader.h"
 #include "rm_headers.h"
-
-struct Packet;
 
 struct IndexRecord {
   uint32_t ts = 0;
@@ -16,15 +16,15 @@ struct IndexRecord {
 
 class IndexBuilder {
  public:
-  explicit IndexBuilder(const Headers& h) : h_(h), records_(h.streams.size()) {}
-  void add(const Packet& p, uint64_t ordinal);
+  // Reads the headers of the kept packets again; false on a read error.
+  bool build(Reader& in, const Headers& h, const Scan& s);
   // INDX chunks for every stream with records, chained, in stream-number
   // order, to be placed at `at`. Empty when no stream has a record.
-  std::vector<uint8_t> chunks(uint64_t at) const;
+  std::vector<uint8_t> chunks(const Headers& h, uint64_t at) const;
   size_t chunk_count() const;
   size_t record_count() const;
 
  private:
-  const Headers& h_;
+  void add(const Headers& h, const Packet& p, uint64_t ordinal);
   std::vector<std::vector<IndexRecord>> records_;  // parallel to Headers::streams
 };

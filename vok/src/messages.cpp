@@ -36,6 +36,7 @@ const char* const kEnglish[] = {
     "larger than 4 GiB: its offsets cannot be right; nothing changed",
     "read error: %1",
     "cannot repair safely: no packets found; nothing changed",
+    "cannot repair safely: not one video frame or audio block is whole; nothing changed",
     "cannot repair safely: a multirate file would need restructuring; nothing changed",
     "cannot repair safely: the result would be larger than 4 GiB; nothing changed",
     "the reference file %1 is not a sound RealMedia file; nothing changed",
@@ -98,6 +99,7 @@ const char* const kChinese[] = {
     "文件大于 4 GiB，其中的偏移量不可能正确；未做任何改动",
     "读取出错：%1",
     "无法安全修复：找不到数据包；未做任何改动",
+    "无法安全修复：没有一个完整的视频帧或音频块；未做任何改动",
     "无法安全修复：多码率文件需要重新组织；未做任何改动",
     "无法安全修复：修复后的文件将大于 4 GiB；未做任何改动",
     "参考文件 %1 不是完好的 RealMedia 文件；未做任何改动",
@@ -159,6 +161,8 @@ const FindingText kFindings[] = {
     {"1 repeated packet dropped", "%1 repeated packets dropped", "丢弃 %1 个重复的数据包"},
     {"1 packet not of its stream dropped", "%1 packets not of their stream dropped",
      "丢弃 %1 个不属于其所在流的数据包"},
+    {"1 incomplete video frame dropped", "%1 incomplete video frames dropped", "丢弃 %1 个不完整的视频帧"},
+    {"%1 s of sound in incomplete blocks dropped", nullptr, "丢弃不完整音频块中的 %1 秒声音"},
     {"second file at %1 joined", nullptr, "接上偏移 %1 处的第二个文件"},
     {"a second, different file follows at %1 (left out; it is in the backup)", nullptr,
      "偏移 %1 处另有一个不同的文件（未保留，备份中仍有）"},
@@ -199,7 +203,10 @@ std::string message(Lang lang, Msg id, const std::vector<std::string>& args) {
 std::string finding_text(Lang lang, const Finding& f) {
   const FindingText& t = kFindings[size_t(f.note)];
   const char* text = lang == Lang::Zh ? t.zh : f.a != 1 && t.many ? t.many : t.one;
-  return fill(text, {std::to_string(f.a)});
+  if (f.note != Note::SoundLost) return fill(text, {std::to_string(f.a)});
+  // Milliseconds, said as seconds to a tenth.
+  uint64_t tenths = (f.a + 50) / 100;
+  return fill(text, {std::to_string(tenths / 10) + "." + std::to_string(tenths % 10)});
 }
 
 std::string findings_text(Lang lang, const std::vector<Finding>& found) {

@@ -41,6 +41,7 @@ enum class Msg : uint8_t {
   TooLargeInput,
   ReadError,
   NoPackets,
+  NothingWhole,
   Multirate,
   TooLargeOutput,
   ReferenceBad,

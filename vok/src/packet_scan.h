@@ -1,23 +1,15 @@
 // Finds the media packets of a RealMedia file by chaining their lengths from
 // the first DATA chunk, without trusting any size or count in the headers,
-// and says what follows them.
+// keeps those that are whole units of their streams, and says what follows
+// them. Framing (packet_frame), admission (packet_admit) and units (units)
+// each decide one thing; this is where their answers are added up.
 #pragma once
 #include <cstdint>
 #include <vector>
 
+#include "packet_frame.h"
 #include "reader.h"
 #include "rm_headers.h"
-
-struct Packet {
-  uint64_t offset = 0;
-  uint16_t length = 0;  // the whole packet, header included
-  uint8_t header = 12;  // 12 for version 0, 13 for version 1
-  int stream = -1;      // index into Headers::streams
-  uint32_t ts = 0;      // shifted where a second file was joined
-  uint8_t flags = 0;
-  bool frame_start = true;  // false for a RealVideo slice after the first
-  uint32_t span = 0;        // the time its payload covers, where the codec says
-};
 
 struct Range {
   uint64_t offset = 0, length = 0;
@@ -32,14 +24,9 @@ enum class Tail : uint8_t {
   Chunks,      // chunks (an index, metadata) from `tail_at`
   ZeroFill,    // zero bytes to the end: a pre-allocated download
   Junk,        // bytes that are neither packets nor chunks
-  SecondFile,  // another, different RealMedia file from `tail_at`
+  SecondFile,  // another RealMedia file from `tail_at`
   CutShort,    // the last packet runs past the end of the file
 };
-
-namespace tail {
-constexpr uint64_t kTrailerBytes = 8;       // FFmpeg's zeros after the last packet
-constexpr uint32_t kTrailerDataSlack = 18;  // and how much more than it holds its DATA size says
-}  // namespace tail
 
 struct StreamStats {
   static constexpr uint32_t kSteps = 10001;  // steps longer than 10 s are gaps
@@ -48,7 +35,8 @@ struct StreamStats {
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
   uint32_t max_key_ts = 0;  // the latest keyframe, or flagged audio packet (a block's start)
   bool keyed = false;
-  uint32_t span_at_max = 0;  // what the packet with the largest timestamp covers
+  bool tail_dropped = false;  // its last unit was incomplete and left out
+  uint32_t span_at_max = 0;   // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;
   // The time one unit of the stream covers: a video frame, an interleaving
@@ -64,8 +52,6 @@ struct Join {
   uint32_t shift = 0;   // added to its timestamps
 };
 
-class IndexBuilder;
-
 struct Scan {
   std::vector<Range> kept;           // runs of kept packets, in file order
   std::vector<Range> damaged;        // bytes skipped between kept packets
@@ -73,9 +59,13 @@ struct Scan {
   std::vector<Join> joined;          // second files whose streams match, appended
   std::vector<StreamStats> stats;    // parallel to Headers::streams
   uint64_t packets = 0, payload = 0, dropped = 0;
+  uint64_t claimed = 0;         // packets the headers of the file's parts count
   uint64_t bad_timestamps = 0;  // whole packets left out: a timestamp out of order
   uint64_t repeats = 0;         // whole packets left out: copies of earlier ones
   uint64_t misfits = 0;         // whole packets left out: a payload not of their stream
+  uint64_t incomplete = 0;      // whole packets left out with a unit that lost a part
+  uint64_t frames_lost = 0;     // video frames in those units
+  uint64_t sound_lost_ms = 0;   // and the audio blocks', as they would have played
   uint64_t packet_bytes = 0;    // sum of kept packet lengths
   uint64_t last_end = 0;        // first byte after the last kept packet
   Tail tail = Tail::None;
@@ -90,13 +80,9 @@ struct Scan {
   }
   // Some packet is not where it was, or not there at all.
   bool packets_moved() const {
-    return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats || misfits;
+    return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats ||
+           misfits || incomplete;
   }
 };
 
-// `index` may be null; when given it sees every kept packet in order.
-Scan scan_packets(Reader& in, const Headers& h, IndexBuilder* index);
-
-// Where packets seem to start in a file whose headers are gone: the first
-// place from which a run of packets chains, or UINT64_MAX.
-uint64_t find_headless_packets(Reader& in);
+Scan scan_packets(Reader& in, const Headers& h);

@@ -172,7 +172,7 @@ void Planner::durations(Head& head) {
     if (!st.physical || head.mdpr[i] == kNone) continue;
     const StreamStats& ss = s_.stats[i];
     uint32_t end = ss.end_ms(st.codec), unit = ss.unit_ms(st.codec);
-    bool lost = s_.tail_lost();
+    bool lost = s_.tail_lost() || ss.tail_dropped;
     if (end > end_all) end_all = end, unit_all = unit;
     lost_all = lost_all || lost;
     size_t at = head.mdpr[i] + field::kMdprDuration;
@@ -222,6 +222,8 @@ void Planner::layout(bool head_moves) {
   if (s_.bad_timestamps) note(Note::BadTimestamps, s_.bad_timestamps);
   if (s_.repeats) note(Note::RepeatedPackets, s_.repeats);
   if (s_.misfits) note(Note::MisfitPackets, s_.misfits);
+  if (s_.frames_lost) note(Note::FramesLost, s_.frames_lost);
+  if (s_.sound_lost_ms) note(Note::SoundLost, s_.sound_lost_ms);
   for (const Join& j : s_.joined) note(Note::SecondFileJoined, j.offset);
   bool moved = s_.packets_moved() || head_moves;
   switch (s_.tail) {
@@ -334,7 +336,7 @@ void Planner::finish(Head& head) {
 Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) {
   Plan plan;
   if (s.packets == 0) {
-    plan.refused = Refusal::NoPackets;
+    plan.refused = s.incomplete ? Refusal::NothingWhole : Refusal::NoPackets;
     return plan;
   }
   Planner p(in, h, s, plan);

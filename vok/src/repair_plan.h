@@ -17,7 +17,7 @@ struct Patch {
   uint32_t value = 0;
 };
 
-enum class Refusal : uint8_t { None, NoPackets, Multirate, TooLarge };
+enum class Refusal : uint8_t { None, NoPackets, NothingWhole, Multirate, TooLarge };
 
 // A large chunk among the headers that vok does not know goes from the file
 // to the file written without passing through memory: at `at` in the head's

@@ -12,7 +12,7 @@
 #include "console.h"
 #include "file_io.h"
 #include "index_apply.h"
-#include "index_build.h"
+#include "packet_frame.h"
 #include "packet_scan.h"
 #include "reader.h"
 #include "reference_fit.h"
@@ -130,16 +130,12 @@ class Progress {
 };
 
 // Packets lost inside a damaged region cannot be counted one by one; the
-// header's own count, where it claims more, says how many there were.
-// `kept` and `dropped` may come from a later round than `s`.
-std::string counts(const Run& r, const Headers& h, const Scan& s, uint64_t kept, uint64_t dropped) {
-  uint64_t lost =
-      h.prop.num_packets > kept ? h.prop.num_packets - kept : dropped + s.bad_timestamps + s.misfits;
+// headers' own counts, where they claim more, say how many there were.
+// `kept` may come from a later round than `s`, which left out `later` more.
+std::string counts(const Run& r, const Scan& s, uint64_t kept, uint64_t later = 0) {
+  uint64_t seen = s.dropped + s.bad_timestamps + s.misfits + s.incomplete + later;
+  uint64_t lost = s.claimed > kept ? s.claimed - kept : seen;
   return message(r.lang, Msg::Counts, {std::to_string(kept), std::to_string(lost + s.repeats)});
-}
-
-std::string counts(const Run& r, const Headers& h, const Scan& s) {
-  return counts(r, h, s, s.packets, s.dropped);
 }
 
 struct Source {
@@ -227,7 +223,7 @@ int use_reference(Run& r, Reference& ref, std::unique_ptr<Reader>& ref_in, Heade
   ref_in.reset(new Reader(ref.f, info.size));
   if (read_headers(*ref_in, ref.h) != HeaderVerdict::Ok || !ref.h.intact())
     return fail(r, Msg::ReferenceBad, kUnreadable, {r.a.reference});
-  ref.scan = scan_packets(*ref_in, ref.h, nullptr);
+  ref.scan = scan_packets(*ref_in, ref.h);
   h = ref.h;
   h.prop.num_packets = 0;  // the reference's count says nothing of this file
   h.data = 0;
@@ -248,9 +244,10 @@ int reference_misfit(Run& r, const Reference& ref, const Scan& s) {
 }
 
 int refusal(Run& r, Refusal why) {
-  Msg m = why == Refusal::NoPackets   ? Msg::NoPackets
-          : why == Refusal::Multirate ? Msg::Multirate
-                                      : Msg::TooLargeOutput;
+  Msg m = why == Refusal::NoPackets      ? Msg::NoPackets
+          : why == Refusal::NothingWhole ? Msg::NothingWhole
+          : why == Refusal::Multirate    ? Msg::Multirate
+                                         : Msg::TooLargeOutput;
   return fail(r, m, kRefused);
 }
 
@@ -264,11 +261,11 @@ struct Analysis {
 };
 
 // The packets, with a progress line.
-int scan(Run& r, Reader& in, const Source& src, IndexBuilder* index, Scan& s) {
+int scan(Run& r, Reader& in, const Source& src, Scan& s) {
   {
     Progress p(r, Msg::Scanning, src.size);
     in.on_window([&](uint64_t at) { p(at); });
-    s = scan_packets(in, src.h, index);
+    s = scan_packets(in, src.h);
     in.on_window(nullptr);
   }
   return s.read_error ? fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()}) : -1;
@@ -286,7 +283,7 @@ int analyse(Run& r, Source& src, Reader& in, Analysis& an) {
   } else if (v != HeaderVerdict::Ok) {
     return header_problem(r, in, v, src.h);
   }
-  if ((code = scan(r, in, src, nullptr, an.scan)) >= 0) return code;
+  if ((code = scan(r, in, src, an.scan)) >= 0) return code;
   if (referenced && (code = reference_misfit(r, an.ref, an.scan)) >= 0) return code;
   an.plan = plan_repair(in, src.h, an.scan, referenced ? an.ref_in.get() : nullptr);
   if (an.plan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
@@ -301,8 +298,8 @@ int check(Run& r) {
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
-  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, src.h, an.scan)}), kOk;
-  say(r, Msg::NeedsRepair, {findings_text(r.lang, an.plan.found), counts(r, src.h, an.scan)});
+  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, an.scan, an.scan.packets)}), kOk;
+  say(r, Msg::NeedsRepair, {findings_text(r.lang, an.plan.found), counts(r, an.scan, an.scan.packets)});
   return kNeedsRepair;
 }
 
@@ -338,8 +335,8 @@ int changed(Run& r, const Source& src) {
 struct Look {
   Msg why = Msg::kCount;
   std::string error;
-  bool removes_bytes = false;         // a later round left bytes out too
-  uint64_t packets = 0, dropped = 0;  // of the last round's scan
+  bool removes_bytes = false;  // a later round left bytes out too
+  uint64_t packets = 0;        // kept by the last round
 };
 
 bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, std::vector<Finding>& found,
@@ -348,7 +345,7 @@ bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, st
     Reader in(out, size);
     Headers h;
     if (read_headers(in, h) != HeaderVerdict::Ok) return look.why = Msg::ReadError, false;
-    Scan scan = scan_packets(in, h, nullptr);
+    Scan scan = scan_packets(in, h);
     Plan plan = plan_repair(in, h, scan);
     if (scan.read_error || plan.read_error || plan.refused != Refusal::None) {
       look.error = fileio::last_error();
@@ -370,7 +367,7 @@ bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, st
     if (look.why != Msg::kCount) return false;
     merge_findings(found, plan.found);
     look.removes_bytes = look.removes_bytes || plan.removes_bytes;
-    look.packets = scan.packets, look.dropped = scan.dropped;
+    look.packets = scan.packets;
     size = plan.output_size;
   }
   return true;
@@ -388,7 +385,7 @@ int fix(Run& r) {
   Reader in(src.f, src.size);
   Analysis an;
   if ((code = analyse(r, src, in, an)) >= 0) return code;
-  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, src.h, an.scan)}), kOk;
+  if (!an.plan.changes) return say(r, Msg::Sound, {counts(r, an.scan, an.scan.packets)}), kOk;
   if ((code = changed(r, src)) >= 0) return code;
 
   fileio::File out;
@@ -406,11 +403,12 @@ int fix(Run& r) {
     return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {fileio::last_error()});
   std::vector<Finding> found = an.plan.found;
   Look look;
-  look.packets = an.scan.packets, look.dropped = an.scan.dropped;
+  look.packets = an.scan.packets;
   if (!second_look(r, temp, out, an.plan.output_size, found, look))
     return undo(look.why, kWriteFailed, {look.error});
   // Packets the second look left out were dropped too.
-  std::string kept = counts(r, src.h, an.scan, look.packets, look.dropped + an.scan.packets - look.packets);
+  std::string kept =
+      counts(r, an.scan, look.packets, an.scan.packets > look.packets ? an.scan.packets - look.packets : 0);
   if ((an.plan.removes_bytes || look.removes_bytes) && !r.a.no_backup) {
     std::string backup;
     fileio::Backup b = fileio::make_backup(r.target, src.f, backup);
@@ -447,11 +445,11 @@ int index(Run& r) {
   if (src.size > kMaxInput) return fail(r, Msg::TooLargeInput, kRefused);
   HeaderVerdict v = read_headers(in, src.h);
   if (v != HeaderVerdict::Ok) return header_problem(r, in, v, src.h);
-  IndexBuilder builder(src.h);
   Scan s;
-  if ((code = scan(r, in, src, &builder, s)) >= 0) return code;
+  if ((code = scan(r, in, src, s)) >= 0) return code;
   Plan repair = plan_repair(in, src.h, s);
-  IndexPlan plan = plan_index(in, src.h, s, repair, builder);
+  IndexPlan plan = plan_index(in, src.h, s, repair);
+  if (plan.read_error) return fail(r, Msg::ReadError, kUnreadable, {fileio::last_error()});
   if (plan.refused != Refusal::None) return refusal(r, plan.refused);
   if (plan.needs_repair) return fail(r, Msg::NeedsRepairFirst, kRefused);
   std::vector<std::string> what = {std::to_string(plan.chunk_count), std::to_string(plan.record_count)};

@@ -26,10 +26,9 @@ std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed) {
   Reader in(data, size);
   Headers h;
   if (read_headers(in, h) != HeaderVerdict::Ok) return out;
-  IndexBuilder index(h);
-  Scan s = scan_packets(in, h, &index);
+  Scan s = scan_packets(in, h);
   Plan plan = plan_repair(in, h, s);
-  IndexPlan ip = plan_index(in, h, s, plan, index);
+  IndexPlan ip = plan_index(in, h, s, plan);
   if (ip.refused == Refusal::None && !ip.needs_repair && ip.changes) {
     require(ip.at >= h.data + 18 && ip.at <= size);
     for (const Patch& p : ip.link) require(p.offset + p.width <= ip.at);

@@ -25,11 +25,10 @@ Indexed index_of(const std::vector<uint8_t>& bytes) {
   Indexed r;
   Reader in(bytes.data(), bytes.size());
   EXPECT_EQ(read_headers(in, r.h), HeaderVerdict::Ok);
-  IndexBuilder b(r.h);
-  r.s = scan_packets(in, r.h, &b);
+  r.s = scan_packets(in, r.h);
   r.repair = plan_repair(in, r.h, r.s);
-  r.plan = plan_index(in, r.h, r.s, r.repair, b);
-  r.records = b.record_count();
+  r.plan = plan_index(in, r.h, r.s, r.repair);
+  r.records = r.plan.record_count;
   return r;
 }
 

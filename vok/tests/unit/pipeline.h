@@ -21,7 +21,7 @@ inline Pipeline run_pipeline(const std::vector<uint8_t>& bytes) {
   Reader in(bytes.data(), bytes.size());
   p.verdict = read_headers(in, p.h);
   if (p.verdict != HeaderVerdict::Ok) return p;
-  p.s = scan_packets(in, p.h, nullptr);
+  p.s = scan_packets(in, p.h);
   p.plan = plan_repair(in, p.h, p.s);
   if (p.plan.refused == Refusal::None && p.plan.changes) {
     Sink sink(p.out);

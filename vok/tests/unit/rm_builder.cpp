@@ -1,5 +1,7 @@
 #include "rm_builder.h"
 
+#include <algorithm>
+
 namespace {
 
 void put(std::vector<uint8_t>& b, uint64_t v, int bytes) {
@@ -231,22 +233,55 @@ Bytes vido_header(const char* fourcc, uint32_t fps) {
   return b;
 }
 
-Bytes rv_payload(uint8_t type, uint8_t seq, uint32_t frame_len, uint32_t pos, size_t n) {
-  Bytes b;
-  put(b, uint64_t(type) << 6 | 1, 1);
-  if (type != 3) put(b, seq, 1);
-  if (type != 1) {
-    for (uint32_t v : {frame_len, pos}) {
-      if (v < 0x4000)
-        put(b, 0x4000 | v, 2);
-      else
-        put(b, v, 4);
-    }
-    put(b, 0, 1);
-  }
-  for (uint32_t seed = frame_len + pos; b.size() < n;) {
+namespace {
+
+// A RealVideo length or offset: two bytes with bit 14 set below 16 KiB.
+void rv_number(Bytes& b, uint32_t v) {
+  if (v < 0x4000)
+    put(b, 0x4000 | v, 2);
+  else
+    put(b, v, 4);
+}
+
+// Frame bytes: anything but the long zero runs compressed data never has.
+void frame_bytes(Bytes& b, size_t n, uint32_t seed) {
+  for (size_t i = 0; i < n; ++i) {
     seed = seed * 1103515245 + 12345;
-    b.push_back(uint8_t(seed >> 16));
+    b.push_back(uint8_t(seed >> 16) | 1);
+  }
+}
+
+}  // namespace
+
+std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, size_t max_payload) {
+  if (frame_len + 8 <= max_payload) return {rv_packed({{frame_len, ts}}, picture)};
+  size_t data = max_payload - 7 - (frame_len >= 0x4000 ? 4 : 0);
+  uint32_t slices = uint32_t((frame_len + data - 1) / data);
+  std::vector<Bytes> out;
+  for (uint32_t k = 0, at = 0; k < slices; ++k) {
+    uint32_t n = uint32_t(std::min<size_t>(data, frame_len - at));
+    bool last = k + 1 == slices;
+    Bytes b;
+    put(b, (last ? 2u : 0u) << 6 | ((slices - 1) & 0x3F), 1);
+    put(b, k + 1, 1);
+    rv_number(b, frame_len);
+    rv_number(b, last ? n : at);  // the last slice says its length, the others where they lie
+    put(b, picture, 1);
+    frame_bytes(b, n, frame_len + at);
+    out.push_back(b);
+    at += n;
+  }
+  return out;
+}
+
+Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture) {
+  Bytes b;
+  for (const auto& f : frames) {
+    put(b, 3u << 6, 1);
+    rv_number(b, f.first);
+    rv_number(b, f.second);
+    put(b, picture++, 1);
+    frame_bytes(b, f.first, f.second);
   }
   return b;
 }

@@ -62,8 +62,13 @@ struct Ra5 {
 Bytes ra5_header(const Ra5& r = Ra5());
 // A VIDO header: codec and frames per second (16.16).
 Bytes vido_header(const char* fourcc, uint32_t fps);
-// A RealVideo payload of n bytes opening with a sub-header.
-Bytes rv_payload(uint8_t type, uint8_t seq, uint32_t frame_len, uint32_t pos, size_t n);
+// RealVideo payloads as Helix Producer lays them out: a frame that fits in
+// `max_payload` goes whole into one packet (a packed frame, its time in the
+// sub-header); a larger one is cut into slices, one a packet, the last one
+// saying its own length.
+std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, size_t max_payload = 1380);
+// Several whole frames packed into one payload: {length, time} each.
+Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture);
 
 uint32_t get32(const std::vector<uint8_t>& b, uint64_t at);
 void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v);

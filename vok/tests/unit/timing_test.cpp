@@ -85,8 +85,9 @@ std::vector<TimingCase> timing_cases() {
   helix.sub_packet_size = 280;
   sipr.flavor = 3;
   std::vector<CustomPacket> bframes;
+  uint8_t picture = 0;
   for (uint32_t ts : {0, 100, 33, 66, 200, 133, 166, 300, 233, 266})
-    bframes.push_back({0, ts, uint8_t(ts == 0 ? 2 : 0), rv_payload(2, 0x81, 400, 400, 400)});
+    bframes.push_back({0, ts, uint8_t(ts == 0 ? 2 : 0), rv_frame(400, picture++, ts)[0]});
   return {
       // Frames go out of order; the last shown is a frame after the largest stamp.
       {"RealVideo 4 with B-frames, 30 fps", vido_header("RV40", 30 << 16), kVideo, bframes, 333},
@@ -142,10 +143,8 @@ std::vector<IndexCase> index_cases() {
   for (uint32_t f = 0; f < 4; ++f) {
     uint8_t key = f % 2 == 0 ? 2 : 0;
     // A keyframe in three slices, then a packet holding two whole frames.
-    sliced.push_back({0, f * 80, key, rv_payload(0, 1, 3000, 0, 1000)});
-    sliced.push_back({0, f * 80, key, rv_payload(0, 2, 3000, 1000, 1000)});
-    sliced.push_back({0, f * 80, key, rv_payload(2, 3, 3000, 1000, 1000)});
-    sliced.push_back({0, f * 80 + 40, key, rv_payload(3, 0, 200, 0, 420)});
+    for (const Bytes& slice : rv_frame(3000, uint8_t(3 * f), f * 80, 1000)) sliced.push_back({0, f * 80, key, slice});
+    sliced.push_back({0, f * 80 + 40, key, rv_packed({{200, f * 80 + 40}, {150, f * 80 + 60}}, uint8_t(3 * f + 1))});
   }
   std::vector<CustomPacket> dense;
   for (uint32_t t = 0; t < 5000; t += 139) dense.push_back({0, t, 2, ac3_payload(278)});
@@ -175,10 +174,11 @@ TEST(Timing, IndexRecordsPerCodecFamily) {
     Reader in(f.bytes.data(), f.bytes.size());
     Headers h;
     ASSERT_EQ(read_headers(in, h), HeaderVerdict::Ok);
-    IndexBuilder b(h);
-    Scan s = scan_packets(in, h, &b);
+    Scan s = scan_packets(in, h);
     ASSERT_EQ(s.packets, c.packets.size());
-    std::vector<uint8_t> chunk = b.chunks(0);
+    IndexBuilder b;
+    ASSERT_TRUE(b.build(in, h, s));
+    std::vector<uint8_t> chunk = b.chunks(h, 0);
     std::vector<uint32_t> got;
     for (size_t at = 20; at + 14 <= chunk.size(); at += 14) got.push_back(get32(chunk, at + 2));
     EXPECT_EQ(got, c.records);

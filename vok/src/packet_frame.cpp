@@ -1,0 +1,179 @@
+// There is no sync marker and no checksum in a RealMedia packet stream, so a
+// header counts only when the packets after it chain. After damage the scan
+// resumes byte by byte at the first place where three packets in a row
+// chain, so that one plausible fake header in garbage cannot swallow the
+// good packets after it. A header whose stream number is damaged still
+// frames its packet when what follows chains: the packet before it is whole.
+#include "packet_frame.h"
+
+#include "be_bytes.h"
+
+namespace {
+
+constexpr int kResyncChain = 3;  // packets in a row that must chain after damage
+constexpr uint64_t kHeadlessSearch = 64ull << 20;
+// Compressed audio and video never end in a run of zeros this long; a
+// payload that does was cut by zero fill (a piece of a download that never
+// came) that stops right where the next packet starts.
+constexpr size_t kZeroCut = 16;
+
+bool zero_cut(const uint8_t* payload, size_t n) {
+  if (n < 2 * kZeroCut) return false;
+  for (size_t i = n - kZeroCut; i < n; ++i)
+    if (payload[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+Framer::Framer(Reader& in, const Headers& h) : in_(in), h_(h) {
+  for (size_t i = 0; i < h.streams.size(); ++i)
+    if (h.streams[i].physical) lookup_[h.streams[i].number] = int16_t(i);
+  end_ = in.size();
+  zeros_ = zero_tail_start(h.packets);
+}
+
+uint64_t Framer::zero_tail_start(uint64_t from) {
+  uint64_t z = in_.size();
+  while (z > from) {
+    uint64_t n = z - from;
+    if (n > 65536) n = 65536;
+    const uint8_t* p = in_.at(z - n, size_t(n));
+    if (!p) return z;
+    size_t i = size_t(n);
+    while (i > 0 && p[i - 1] == 0) --i;
+    if (i > 0) return z - n + i;
+    z -= n;
+  }
+  return z;
+}
+
+Chunk Framer::chunk_at(uint64_t q) {
+  const uint8_t* p = in_.at(q, 10);
+  if (!p) return Chunk::None;
+  if (be::tag_is(p, "DATA") && be::u16(p + 8) == 0 && in_.size() - q >= field::kDataHeaderSize)
+    return Chunk::Data;
+  if (be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) return Chunk::File;
+  // An index stops the packets even when cut short (a write that was interrupted).
+  if (be::tag_is(p, "INDX") && be::u16(p + 8) == 0) return Chunk::Index;
+  for (int i = 0; i < 4; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7E) return Chunk::None;
+  uint32_t size = be::u32(p + 4);
+  return size >= 10 && size <= in_.size() - q ? Chunk::Other : Chunk::None;
+}
+
+bool Framer::trailer_at(uint64_t q) {
+  const uint8_t* b = in_.at(q, tail::kTrailerBytes);
+  if (!b) return false;
+  for (uint64_t i = 0; i < tail::kTrailerBytes; ++i)
+    if (b[i]) return false;
+  return q + tail::kTrailerBytes < end_ && chunk_at(q + tail::kTrailerBytes) != Chunk::None;
+}
+
+Shape Framer::look(uint64_t q, Packet& p) {
+  if (q == memo_at_ && shift_ == memo_shift_) return p = memo_, memo_shape_;
+  memo_at_ = q;
+  memo_shift_ = shift_;
+  memo_shape_ = read(q, memo_);
+  p = memo_;
+  return memo_shape_;
+}
+
+Shape Framer::read(uint64_t q, Packet& p) {
+  p = Packet();
+  if (q >= end_ || end_ - q < 12) return Shape::Bad;
+  const uint8_t* b = in_.at(q, 12);
+  if (!b) return Shape::Bad;
+  uint16_t version = be::u16(b);
+  if (version > 1) return Shape::Bad;
+  p.offset = q;
+  p.header = uint8_t(12 + version);
+  p.length = be::u16(b + 2);
+  p.number = be::u16(b + 4);
+  p.stream = lookup_[p.number];
+  p.ts = be::u32(b + 6) + shift_;
+  p.shift = shift_;
+  p.flags = b[11];
+  if (p.length < p.header || (version == 0 && (p.flags & 0xFC))) return Shape::Bad;
+  uint64_t e = q + p.length;
+  // A packet reaching into a zero-filled tail was cut short by it, unless
+  // the zeros after it are no more than a writer's trailer.
+  if (e > end_ || (e > zeros_ && end_ - e > tail::kTrailerBytes)) return Shape::Truncated;
+  if (p.stream < 0) return Shape::Stray;
+  const uint8_t* whole = in_.at(q, p.length);
+  if (!whole) return Shape::Bad;
+  const Stream& stream = h_.streams[size_t(p.stream)];
+  const uint8_t* payload = whole + p.header;
+  size_t n = p.length - p.header;
+  p.span = stream.codec.packet_ms(payload, n, n);
+  // A video stream whose codec data vok does not know still has sub-packets;
+  // one whose codec vok knows must.
+  bool sliced = stream.video && read_video_payload(payload, n, p.video);
+  bool fits = stream.codec.kind == CodecKind::Video ? sliced : stream.codec.payload_fits(payload, n, n);
+  if (!sliced) p.video = VideoPayload();
+  bool whole_units = stream.codec.kind == CodecKind::Video || stream.codec.interleaved();
+  return fits && !(whole_units && zero_cut(payload, n)) ? Shape::Good : Shape::Misfit;
+}
+
+bool Framer::chains(uint64_t s, int depth) {
+  if (s >= end_ || s >= zeros_ || end_ - s < 12) return true;
+  Packet p;
+  switch (look(s, p)) {
+    case Shape::Truncated:
+      return true;
+    case Shape::Bad:
+      return chunk_at(s) != Chunk::None || trailer_at(s);
+    case Shape::Stray: {
+      // Its stream number is damaged: it counts only with packets of known
+      // streams after it.
+      uint64_t next = s + p.length;
+      Packet n;
+      return next < end_ && next < zeros_ && look(next, n) == Shape::Good && chains(next + n.length, 1);
+    }
+    default:
+      return depth <= 1 || chains(s + p.length, depth - 1);
+  }
+}
+
+uint64_t Framer::resync(uint64_t from) {
+  Packet p;
+  for (uint64_t q = from; q < end_ && q < zeros_; ++q) {
+    Chunk c = chunk_at(q);
+    if (c == Chunk::Data || c == Chunk::File || c == Chunk::Index) return q;
+    if (look(q, p) == Shape::Good && chains(q + p.length, kResyncChain - 1)) return q;
+  }
+  return end_ < zeros_ ? end_ : zeros_;
+}
+
+namespace {
+
+// Packets without headers: any small stream number, timestamps that keep
+// near each other within a stream.
+bool headless_chain(Reader& in, uint64_t q, int want) {
+  uint32_t first_ts[64];
+  bool seen[64] = {};
+  for (int k = 0; k < want; ++k) {
+    const uint8_t* b = in.at(q, 12);
+    if (!b) return false;
+    uint16_t version = be::u16(b), length = be::u16(b + 2), stream = be::u16(b + 4);
+    uint32_t ts = be::u32(b + 6);
+    if (version > 1 || length < 13 + version || stream >= 64 || (version == 0 && (b[11] & 0xFC)))
+      return false;
+    if (seen[stream] &&
+        (ts + timing::kReorderMs < first_ts[stream] || ts > uint64_t(first_ts[stream]) + timing::kLeadMs))
+      return false;
+    if (!seen[stream]) seen[stream] = true, first_ts[stream] = ts;
+    q += length;
+    if (q > in.size()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint64_t find_headless_packets(Reader& in) {
+  uint64_t limit = in.size() < kHeadlessSearch ? in.size() : kHeadlessSearch;
+  for (uint64_t q = 0; q + 12 <= limit; ++q)
+    if (headless_chain(in, q, 8)) return q;
+  return UINT64_MAX;
+}
