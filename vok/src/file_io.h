@@ -83,6 +83,12 @@ enum class Replace { Ok, Failed, NotDurable };
 // (permissions, attributes, streams) where it can. Closes `temp` and `src`
 // (the original). NotDurable: replaced, but the folder could not be flushed.
 Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src);
+// Closes the temporary file (`temp`, open, named `temp_path`, flushed) and
+// gives it the first of `names` that no file has, never replacing one;
+// `made` is that name. False when none could be given: the temporary file
+// is gone then.
+bool keep_temp(const std::string& temp_path, File& temp, const std::vector<std::string>& names,
+               std::string& made);
 void remove(const std::string& path);
 // Gives `from` the name `to` where no file has it.
 bool move_new(const std::string& from, const std::string& to);

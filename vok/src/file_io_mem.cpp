@@ -316,6 +316,21 @@ Replace replace(const std::string& temp_path, File& temp, const std::string& pat
 
 void remove(const std::string& path) { st().names.erase(path); }
 
+bool keep_temp(const std::string& temp_path, File& temp, const std::vector<std::string>& names,
+               std::string& made) {
+  close(temp);
+  if (!refused("keep_temp"))
+    for (const std::string& name : names)
+      if (!memfs::exists(name)) {
+        st().names[name] = st().names[temp_path];
+        st().names.erase(temp_path);
+        made = name;
+        return true;
+      }
+  st().names.erase(temp_path);
+  return false;
+}
+
 bool move_new(const std::string& from, const std::string& to) {
   if (refused("move_new") || !memfs::exists(from) || memfs::exists(to)) return false;
   st().names[to] = st().names[from];

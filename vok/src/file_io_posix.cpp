@@ -273,6 +273,25 @@ Replace replace(const std::string& temp_path, File& temp, const std::string& pat
 
 void remove(const std::string& path) { ::unlink(path.c_str()); }
 
+bool keep_temp(const std::string& temp_path, File& temp, const std::vector<std::string>& names,
+               std::string& made) {
+  close(temp);
+  for (const std::string& name : names) {
+    if (::link(temp_path.c_str(), name.c_str()) == 0) {
+      ::unlink(temp_path.c_str());
+      made = name;
+      if (flush_dir(name)) return true;
+      ::unlink(name.c_str());
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  int e = errno;
+  ::unlink(temp_path.c_str());
+  errno = e;
+  return false;
+}
+
 bool move_new(const std::string& from, const std::string& to) {
   // A link never replaces a file; then the old name goes.
   if (::link(from.c_str(), to.c_str()) != 0) return false;

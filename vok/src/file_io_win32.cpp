@@ -376,6 +376,26 @@ Replace replace(const std::string& temp_path, File& temp_file, const std::string
 
 void remove(const std::string& path) { DeleteFileW(W(long_path(path))); }
 
+bool keep_temp(const std::string& temp_path, File& temp, const std::vector<std::string>& names,
+               std::string& made) {
+  std::u16string from = long_path(temp_path);
+  delete_on_close(temp, false);
+  close(temp);
+  for (const std::string& name : names) {
+    // Without MOVEFILE_REPLACE_EXISTING a move never replaces a file.
+    if (MoveFileExW(W(from), W(long_path(name)), MOVEFILE_WRITE_THROUGH)) {
+      made = name;
+      return true;
+    }
+    DWORD e = GetLastError();
+    if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) break;
+  }
+  DWORD e = GetLastError();
+  DeleteFileW(W(from));
+  SetLastError(e);
+  return false;
+}
+
 bool move_new(const std::string& from, const std::string& to) {
   return MoveFileExW(W(long_path(from)), W(long_path(to)), MOVEFILE_WRITE_THROUGH) != 0;
 }

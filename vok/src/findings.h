@@ -27,7 +27,7 @@ enum class Note : uint8_t {
   FramesLost,         // a: video frames left out, a part of each lost
   SoundLost,          // a: ms of audio in blocks left out, a packet of each lost
   SecondFileJoined,   // a: where the second file started
-  SecondFileFollows,  // a: where a second, different file starts (left out)
+  SecondFileFollows,  // a: where a second file starts that cannot be joined: it goes to a file of its own
   // Fields
   WrongDuration,
   LiveFlag,

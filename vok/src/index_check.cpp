@@ -72,6 +72,10 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
     const uint8_t* p = in.at(off, 10);
     if (!p || !printable_tag(p)) break;
     uint64_t size = be::u32(p + 4);
+    if (be::tag_is(p, ".RMF") && size == field::kRmfSize && be::u16(p + 8) <= 1) {
+      t.second_file = off;
+      break;
+    }
     if (be::tag_is(p, "INDX")) {
       p = in.at(off, kChunkHeader);
       if (!p || be::u16(p + 8) != 0) break;

@@ -21,6 +21,7 @@ struct TrailingChunks {
   // What stops them is an index the end of the file cuts short: a write of
   // one that was interrupted, which -i may replace.
   bool index_cut = false;
+  uint64_t second_file = 0;       // where a second file's header stops them, or 0
   std::vector<IndexChunk> index;  // the INDX chunks among them, in file order
   std::vector<Range> others;      // the chunks that are not an index
 };

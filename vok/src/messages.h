@@ -15,6 +15,7 @@ enum class Msg : uint8_t {
   NeedsRepair,
   Repaired,
   Backup,
+  SecondSaved,
   Counts,
   Indexed,
   IndexRight,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "be_bytes.h"
+#include "index_check.h"
 #include "packet_admit.h"
 #include "units.h"
 
@@ -170,6 +171,9 @@ Scan Scanner::run() {
       pos += field::kDataHeaderSize;
       continue;
     }
+    // A file's index, or other chunks, may end it and a second file follow.
+    uint64_t second = c == Chunk::Index || c == Chunk::Other ? read_trailing(in_, pos).second_file : 0;
+    if (second) c = Chunk::File, pos = second;
     uint64_t next = 0;
     if (c == Chunk::File && join(pos, next)) {
       pos = next;

@@ -278,7 +278,12 @@ void Planner::fields(Head& head) {
                                                   field::kDataHeaderSize + s_.packet_bytes)
                                        : 0;
   uint64_t index_was = plan_.index_kept ? plan_.trailing.index[0].offset - h_.start : 0;
-  bool index_wrong = h_.prop.found && h_.prop.index_offset != index_was;
+  // An index that goes with the packets it was of (a lost tail, a second
+  // file) is stale, not pointed at wrongly.
+  const uint8_t* pointed = h_.prop.index_offset ? in_.at(h_.start + h_.prop.index_offset, 4) : nullptr;
+  bool stale = pointed && be::tag_is(pointed, "INDX") && !plan_.index_kept;
+  if (stale) note(Note::StaleIndexDropped, 0, true);
+  bool index_wrong = h_.prop.found && h_.prop.index_offset != index_was && !stale && !s_.tail_lost();
   set(head, p + field::kPropIndexOffset, index_at, index_wrong ? &kIndex : nullptr, true);
   uint16_t flags = be::u16(head.bytes.data() + p + field::kPropFlags);
   if (!h_.prop.found) flags = 3;  // saving and perfect play allowed, as writers set them

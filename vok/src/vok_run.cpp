@@ -84,6 +84,7 @@ struct Run {
   std::string target;   // the file the name leads to
   std::string summary;  // how it went, in one line
   std::string backup;
+  std::string second;     // where a second file after the packets went
   bool replaced = false;  // the repaired file took the original's place
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   fileio::Info info;  // of the file as vok found it
@@ -373,6 +374,46 @@ bool second_look(Run& r, std::string& temp, fileio::File& out, uint64_t size, st
   return true;
 }
 
+// "NAME (n).EXT" beside `path`.
+std::string numbered(const std::string& path, int n) {
+  size_t slash = path.find_last_of("/\\"), dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  return path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
+}
+
+// A second file after the packets goes to a file of its own beside the
+// first, under the first name of "NAME (2).EXT", "NAME (3).EXT", ... that no
+// file has.
+Msg save_second(Run& r, Reader& in, uint64_t from) {
+  fileio::File out;
+  std::string temp;
+  if (!fileio::create_temp_beside(r.target, out, temp)) return Msg::NoTemp;
+  Sink sink(out);
+  bool read = in.each_span(from, in.size() - from, [&](const uint8_t* p, size_t k) {
+    sink.write(p, k);
+    return true;
+  });
+  if (!read || !sink.finish() || !fileio::flush(out)) {
+    fileio::close(out);
+    fileio::remove(temp);
+    return read ? Msg::CannotWrite : Msg::ReadError;
+  }
+  fileio::copy_mode(out, r.info);
+  std::vector<std::string> names;
+  for (int n = 2; n < 100; ++n) names.push_back(numbered(r.target, n));
+  return fileio::keep_temp(temp, out, names, r.second) ? Msg::kCount : Msg::CannotWrite;
+}
+
+// A file vok made beside the target, named as the user named the target
+// (unless that was a link).
+std::string as_named(const Run& r, const std::string& made) {
+  if (fileio::is_link(r.a.file)) return made;
+  if (made.compare(0, r.target.size(), r.target) == 0) return r.a.file + made.substr(r.target.size());
+  for (int n = 2; n < 100; ++n)
+    if (made == numbered(r.target, n)) return numbered(r.a.file, n);
+  return made;
+}
+
 int fix(Run& r) {
   Source src;
   int code = open_file(r, src);
@@ -396,6 +437,7 @@ int fix(Run& r) {
     fileio::close(out);
     fileio::remove(temp);
     if (!r.backup.empty()) fileio::remove(r.backup), r.backup.clear();
+    if (!r.second.empty()) fileio::remove(r.second), r.second.clear();
     return fail(r, m, c, args);
   };
   Msg why = write_temp(r, in, an.scan, an.plan, out);
@@ -416,6 +458,8 @@ int fix(Run& r) {
     if (b == fileio::Backup::Failed) return undo(Msg::NoBackup, kWriteFailed, {fileio::last_error()});
     r.backup = backup;
   }
+  if (an.scan.tail == Tail::SecondFile && (why = save_second(r, in, an.scan.tail_at)) != Msg::kCount)
+    return undo(why, why == Msg::ReadError ? kUnreadable : kWriteFailed, {fileio::last_error()});
   if ((why = why_changed(r, src)) != Msg::kCount) return undo(why, kWriteFailed);
   fileio::Replace done = fileio::replace(temp, out, r.target, src.f);
   if (done == fileio::Replace::Failed) {
@@ -426,11 +470,10 @@ int fix(Run& r) {
       return undo(Msg::NoReplace, kWriteFailed, {error});
   }
   r.replaced = true;
-  // The backup is named as the user named the file, unless that was a link.
-  if (!r.backup.empty() && !fileio::is_link(r.a.file) && r.backup.compare(0, r.target.size(), r.target) == 0)
-    r.backup = r.a.file + r.backup.substr(r.target.size());
-  std::string backup = r.backup.empty() ? "" : message(r.lang, Msg::Backup, {r.backup});
-  say(r, Msg::Repaired, {findings_text(r.lang, found), kept}, backup);
+  if (!r.backup.empty()) r.backup = as_named(r, r.backup);
+  std::string more = r.second.empty() ? "" : message(r.lang, Msg::SecondSaved, {as_named(r, r.second)});
+  if (!r.backup.empty()) more += message(r.lang, Msg::Backup, {r.backup});
+  say(r, Msg::Repaired, {findings_text(r.lang, found), kept}, more);
   // Repaired all the same: the summary says so, and -i goes on.
   if (done == fileio::Replace::NotDurable)
     return warn(r, Msg::NotDurable, {fileio::last_error()}), kWriteFailed;

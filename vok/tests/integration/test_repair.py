@@ -251,9 +251,9 @@ def misfit_case(ctx):
     return error_problems(r, 4, NAME) + untouched(before, path) + leftovers(folder, [NAME, "other.rm"])
 
 
-def fix_concatenation(ctx, a, b):
+def fix_concatenation(ctx, a, b, folder=None):
     """`cat a b > FILE; vok -f FILE`: the run, its folder and what FILE holds after it."""
-    folder = ctx.folder()
+    folder = folder or ctx.folder()
     path = os.path.join(folder, NAME)
     put(path, a + b)
     r = ctx.vok("-f", NAME, cwd=folder)
@@ -286,15 +286,24 @@ def joined_case(ctx):
 
 
 def second_file_case(ctx):
-    """cat a.rm b.rm of different streams: a is kept, vok says b follows."""
+    """cat a.rm b.rm of different streams: a is kept, b goes to a file of its own."""
     a, b = ctx.clean["av_rv20_ac3"], ctx.clean["a_ac3"]
-    r, folder, fixed = fix_concatenation(ctx, a, b)
+    second = NAME.replace(".rm", " (2).rm")
+    folder = ctx.folder()
+    put(os.path.join(folder, second), b"someone else's file")
+    r, folder, fixed = fix_concatenation(ctx, a, b, folder)
     if r.code != 0:
         return [f"-f: want exit 0: {r}"]
-    problems = backup_problems(folder, a + b, fixed)
+    third = os.path.join(folder, NAME.replace(".rm", " (3).rm"))
+    problems = [p for p in backup_problems(folder, a + b, fixed) if "left in the folder" not in p]
+    problems += leftovers(folder, [NAME, NAME + ".bak", second, os.path.basename(third)])
     problems += compare_packets(rmwalk.walk(a), rmwalk.walk(fixed))
-    if "second, different file follows" not in r.out:
-        problems.append(f"the summary does not say a second file follows: {r.out.strip()!r}")
+    if read(os.path.join(folder, second)) != b"someone else's file":
+        problems.append(f"{second} was overwritten")
+    if not os.path.exists(third) or read(third) != b:
+        problems.append(f"the second file is not in {os.path.basename(third)}: {listing(folder)}")
+    if "second file follows" not in r.out or "(3).rm" not in r.out:
+        problems.append(f"the summary does not say where the second file went: {r.out.strip()!r}")
     ctx.recovered.append(("recover/two_different_files", r.out.strip()))
     return problems
 
