@@ -6,6 +6,7 @@
 // PROP, CONT and DATA's header are made anew from the packets.
 #include "rm_headers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "be_bytes.h"
@@ -154,9 +155,12 @@ class HeaderReader {
 
   Reader& in_;
   Headers& h_;
-  uint32_t lost_ = 0;  // damaged regions that may have held a stream header
-  bool cont_lost_ = false, codec_damaged_ = false;
-  uint16_t damaged_stream_ = 0;
+  uint32_t lost_ = 0;              // damaged regions that may have held a stream header
+  uint32_t dropped_ = 0;           // headers of streams without packets, damaged and left out
+  std::vector<uint16_t> damaged_;  // streams whose codec data is damaged
+  // The stream numbers of the first packets; false when too few chain to tell.
+  bool packet_streams(std::vector<uint16_t>& numbers);
+  bool cont_lost_ = false;
 };
 
 // The file header, where junk (an HTTP response, a lost first piece of a
@@ -196,8 +200,7 @@ bool HeaderReader::add_mdpr(uint64_t off, uint32_t size, bool exact) {
       return false;
   }
   if (!check_stream(in_, s)) {
-    codec_damaged_ = true;
-    damaged_stream_ = s.number;
+    damaged_.push_back(s.number);
     return true;
   }
   if (s.rewrite) add_finding(h_.recovered, Note::MdprMended, s.number);
@@ -304,8 +307,33 @@ HeaderVerdict HeaderReader::run(uint64_t from) {
   }
 }
 
+// The first packets, chained by their lengths alone.
+bool HeaderReader::packet_streams(std::vector<uint16_t>& numbers) {
+  constexpr int kLook = 1024, kEnough = 16;
+  uint64_t at = h_.packets + (h_.data_found ? 0 : field::kDataHeaderSize);
+  int seen = 0;
+  for (; seen < kLook; ++seen) {
+    const uint8_t* b = in_.at(at, 12);
+    if (!b || be::u16(b) > 1 || be::u16(b + 2) < 12 + be::u16(b)) break;
+    uint16_t number = be::u16(b + 4);
+    if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) numbers.push_back(number);
+    at += be::u16(b + 2);
+  }
+  return seen >= kEnough || at == in_.size();
+}
+
+// A damaged header of a stream that carries no packets was the metadata's
+// (or a stream of nothing): it is left out. One that packets need, or where
+// too few packets chain to tell, cannot be rebuilt.
 HeaderVerdict HeaderReader::finish() {
-  if (codec_damaged_) return fail(HeaderVerdict::Damaged, HeaderProblem::CodecDamaged, damaged_stream_);
+  std::vector<uint16_t> used;
+  bool told = packet_streams(used);
+  for (uint16_t n : damaged_) {
+    if (!told || std::find(used.begin(), used.end(), n) != used.end())
+      return fail(HeaderVerdict::Damaged, HeaderProblem::CodecDamaged, n);
+    add_finding(h_.recovered, Note::MetadataDropped);
+    ++dropped_;
+  }
   size_t physical = 0;
   for (size_t i = 0; i < h_.streams.size(); ++i) {
     physical += h_.streams[i].physical;
@@ -317,12 +345,17 @@ HeaderVerdict HeaderReader::finish() {
   // packets, their codec being unknown; one that held PROP or CONT can.
   bool prop_lost = !h_.prop.found;
   uint32_t unexplained = lost_ - (prop_lost && lost_ ? 1 : 0);
-  bool stream_lost =
-      h_.prop.found ? h_.prop.num_streams > h_.streams.size() : unexplained > (h_.cont_found ? 0u : 1u);
-  if (stream_lost) return fail(HeaderVerdict::Damaged, HeaderProblem::StreamLost);
+  bool stream_lost = h_.prop.found ? h_.prop.num_streams > h_.streams.size() + dropped_
+                                   : unexplained > (h_.cont_found ? 0u : 1u);
+  // Where every packet is of a stream whose header is here, what was lost
+  // was the header of a stream without packets: the metadata's.
+  bool all_known = told;
+  for (uint16_t n : used) all_known = all_known && physical_stream(h_, n) >= 0;
+  if (stream_lost && !all_known) return fail(HeaderVerdict::Damaged, HeaderProblem::StreamLost);
+  if (stream_lost) add_finding(h_.recovered, Note::MetadataDropped), ++dropped_;
   if (physical == 0) return fail(HeaderVerdict::Damaged, HeaderProblem::NoStreams);
   if (prop_lost) add_finding(h_.recovered, Note::PropRebuilt);
-  if (h_.prop.found && h_.prop.num_streams != h_.streams.size())
+  if (h_.prop.found && h_.prop.num_streams != h_.streams.size() + dropped_)
     add_finding(h_.recovered, Note::WrongStreamCount);
   if (cont_lost_ || (!h_.cont_found && unexplained)) add_finding(h_.recovered, Note::ContRebuilt);
   return HeaderVerdict::Ok;
