@@ -13,6 +13,8 @@ constexpr uint32_t kRv30 = fourcc("RV30"), kRv40 = fourcc("RV40");
 constexpr uint32_t kDnet = fourcc("dnet"), kRaac = fourcc("raac"), kRacp = fourcc("racp"),
                    kLpcj = fourcc("lpcJ");
 
+constexpr uint32_t kSliceSlackMs = 1000;  // a B-frame's reorder, as the scan allows
+
 // Whole milliseconds, cut rather than rounded, as writers store them.
 uint32_t ms_div(uint64_t a, uint64_t b) { return b ? uint32_t(a / b) : 0; }
 
@@ -92,12 +94,13 @@ bool video_number(const uint8_t* p, size_t n, size_t& at, uint32_t& v) {
 
 }  // namespace
 
-bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v) {
+bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec* c, uint32_t ts) {
   v = VideoPayload();
+  auto fits = [&](size_t at) { return !c || c->slice_fits(p + at, n - at, ts); };
   for (size_t at = 0; at < n;) {
     uint8_t type = p[at] >> 6;
     if (type == 1) {  // a whole frame: the rest of the payload
-      if (at != 0 || n < 2) return false;
+      if (at != 0 || n < 3 || !fits(2)) return false;
       v.whole = 1;
       return true;
     }
@@ -107,7 +110,7 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v) {
     ++q;  // picture number
     VideoSlice s{p[q - 1], frame, 0, 0};
     size_t rest = n - q;
-    if (frame == 0) return false;
+    if (frame == 0 || !fits(q)) return false;
     if (type == 3) {  // a whole frame of `frame` bytes; `pos` is its time
       if (frame > rest) return false;
       ++v.whole;
@@ -122,7 +125,7 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v) {
       continue;
     }
     // A slice at `pos` of its frame, taking the rest of the payload.
-    if (rest == 0 || uint64_t(pos) + rest > frame) return false;
+    if (uint64_t(pos) + rest > frame) return false;
     s.offset = pos, s.length = uint32_t(rest);
     if (at == 0)
       v.has_head = true, v.head = s;
@@ -147,6 +150,20 @@ bool read_codec(const uint8_t* p, size_t n, Codec& c) {
 }
 
 bool Codec::own_clock() const { return kind == CodecKind::Video && (fourcc == kRv30 || fourcc == kRv40); }
+
+// A RealVideo 3 or 4 slice header: bits that must be zero, and the frame's
+// time in ms modulo 8192, which B-frames have earlier than their packet's
+// (up to a reorder), never much later.
+bool Codec::slice_fits(const uint8_t* d, size_t n, uint32_t ts) const {
+  if (!own_clock()) return true;
+  if (n < 4) return false;
+  uint32_t bits = be::u32(d);
+  bool rv40 = fourcc == kRv40;
+  if (rv40 ? (bits >> 31 || (bits >> 22 & 3)) : (bits >> 26 & 1)) return false;
+  uint32_t pts = (bits >> (rv40 ? 6 : 7)) & 0x1FFF;
+  uint32_t ahead = (pts - ts) & 0x1FFF, behind = (ts - pts) & 0x1FFF;
+  return ahead <= kSliceSlackMs || behind <= kSliceSlackMs;
+}
 
 bool Codec::interleaved() const {
   return kind == CodecKind::Audio && (interleaver == kGenr || interleaver == kSipr || interleaver == kInt4) &&

@@ -23,6 +23,9 @@ struct Codec {
   // RealVideo 3 and 4 frames carry their own timestamps: moving a
   // packet's time on without them breaks the decoder's clock.
   bool own_clock() const;
+  // False when `data` (n bytes) cannot open a slice of this video stream in
+  // a packet stamped `ts`.
+  bool slice_fits(const uint8_t* data, size_t n, uint32_t ts) const;
   // Packets of an interleaved stream carry one timestamp per block of
   // sub_packet_h packets; only the first of a block is flagged.
   bool interleaved() const;
@@ -64,8 +67,10 @@ struct VideoPayload {
   // Its first part begins a frame (what an index points at).
   bool frame_start() const { return !has_head || head.offset == 0; }
 };
-// False unless the sub-packets' sizes add up to the n bytes of `p` exactly.
-bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v);
+// False unless the sub-packets' sizes add up to the n bytes of `p` exactly
+// and, where `c` is given, each opens a slice of that stream at `ts`.
+bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec* c = nullptr,
+                        uint32_t ts = 0);
 
 constexpr uint32_t fourcc(const char (&s)[5]) {
   return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |

@@ -108,11 +108,13 @@ Shape Framer::read(uint64_t q, Packet& p) {
   p.span = stream.codec.packet_ms(payload, n, n);
   // A video stream whose codec data vok does not know still has sub-packets;
   // one whose codec vok knows must.
-  bool sliced = stream.video && read_video_payload(payload, n, p.video);
+  bool sliced = stream.video && read_video_payload(payload, n, p.video, &stream.codec, p.ts - p.shift);
   bool fits = stream.codec.kind == CodecKind::Video ? sliced : stream.codec.payload_fits(payload, n, n);
   if (!sliced) p.video = VideoPayload();
   bool whole_units = stream.codec.kind == CodecKind::Video || stream.codec.interleaved();
-  return fits && !(whole_units && zero_cut(payload, n)) ? Shape::Good : Shape::Misfit;
+  if (!fits || (whole_units && zero_cut(payload, n))) return Shape::Misfit;
+  p.proven = stream.codec.own_clock() || stream.codec.interleaved();
+  return Shape::Good;
 }
 
 bool Framer::chains(uint64_t s, int depth) {

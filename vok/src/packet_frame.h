@@ -33,6 +33,11 @@ struct Packet {
   uint8_t flags = 0;
   uint32_t span = 0;   // the time its payload covers, where the codec says
   VideoPayload video;  // the sub-packets of a RealVideo payload
+  // Its payload proves its length: RealVideo 3 or 4 sub-packets that add up,
+  // each opening with a slice header of its time; an interleaved audio
+  // packet of its block's exact size. Damage right after such a packet
+  // did not reach into it.
+  bool proven = false;
 
   bool keyframe() const { return flags & 2; }
 };

@@ -196,7 +196,7 @@ Scan Scanner::run() {
       pos += p.length;
       continue;
     }
-    if (v == Shape::Good && frame_.chains(pos + p.length, 1)) {
+    if (v == Shape::Good && (p.proven || frame_.chains(pos + p.length, 1))) {
       Admit a = admit_.judge(p);
       if (a == Admit::Keep) units_.add(p), settle();
       s_.repeats += a == Admit::Copy;

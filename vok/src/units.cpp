@@ -58,9 +58,11 @@ void Units::slice(StreamState& st, Group& g, const VideoSlice& s) {
 
 void Units::add_frame_parts(StreamState& st, const Packet& p) {
   const VideoPayload& v = p.video;
-  bool continues = st.in_frame && v.has_head && v.head.offset != 0 && v.head.picture == st.picture &&
-                   v.head.frame == st.frame && v.head.offset == st.next;
-  if (st.open >= 0 && !continues) {
+  // A slice of the frame being assembled stays with it, whether or not it
+  // starts where the one before ended.
+  bool same_frame = st.in_frame && v.has_head && v.head.offset != 0 && v.head.picture == st.picture &&
+                    v.head.frame == st.frame;
+  if (st.open >= 0 && !same_frame) {
     // The frame the open group holds never got its end.
     group(st.open).bad = true;
     close(st);

@@ -1,6 +1,7 @@
 #include "rm_builder.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -169,7 +170,7 @@ BuiltFile build_custom(const std::vector<CustomStream>& streams, const std::vect
   put(b, 0, 4);
   for (const CustomPacket& p : packets) {
     uint16_t length = uint16_t(12 + p.payload.size());
-    f.packets.push_back({b.size(), length, p.stream, p.ts, p.flags});
+    f.packets.push_back({b.size(), length, p.stream, p.ts, p.flags, p.unit});
     put(b, 0, 2);
     put(b, length, 2);
     put(b, p.stream, 2);
@@ -251,10 +252,17 @@ void frame_bytes(Bytes& b, size_t n, uint32_t seed) {
   }
 }
 
+// A slice: its header (the bits that must be zero left so, the time in ms
+// modulo 8192 where the codec keeps it), then frame bytes.
+void slice_data(Bytes& b, size_t n, uint32_t ts, bool rv40, uint32_t seed) {
+  put(b, uint64_t(ts & 0x1FFF) << (rv40 ? 6 : 7), 4);
+  frame_bytes(b, n - 4, seed);
+}
+
 }  // namespace
 
-std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, size_t max_payload) {
-  if (frame_len + 8 <= max_payload) return {rv_packed({{frame_len, ts}}, picture)};
+std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, bool rv40, size_t max_payload) {
+  if (frame_len + 8 <= max_payload) return {rv_packed({{frame_len, ts}}, picture, rv40)};
   size_t data = max_payload - 7 - (frame_len >= 0x4000 ? 4 : 0);
   uint32_t slices = uint32_t((frame_len + data - 1) / data);
   std::vector<Bytes> out;
@@ -267,21 +275,63 @@ std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, si
     rv_number(b, frame_len);
     rv_number(b, last ? n : at);  // the last slice says its length, the others where they lie
     put(b, picture, 1);
-    frame_bytes(b, n, frame_len + at);
+    slice_data(b, n, ts, rv40, frame_len + at);
     out.push_back(b);
     at += n;
   }
   return out;
 }
 
-Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture) {
+Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture, bool rv40) {
   Bytes b;
   for (const auto& f : frames) {
     put(b, 3u << 6, 1);
     rv_number(b, f.first);
     rv_number(b, f.second);
     put(b, picture++, 1);
-    frame_bytes(b, f.first, f.second);
+    slice_data(b, f.first, f.second, rv40, f.second);
   }
   return b;
+}
+
+Bytes helix_rv30_vido() {
+  return {0x00, 0x00, 0x00, 0x24, 0x56, 0x49, 0x44, 0x4F, 0x52, 0x56, 0x33, 0x30,
+          0x00, 0xB0, 0x00, 0x90, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F,
+          0x00, 0x00, 0x00, 0x49, 0x10, 0x30, 0x30, 0x20, 0x30, 0x02, 0x2C, 0x24};
+}
+
+Bytes helix_cook_ra5() {
+  return {0x2E, 0x72, 0x61, 0xFD, 0x00, 0x05, 0x00, 0x00, 0x2E, 0x72, 0x61, 0x35, 0x00, 0x00, 0x00,
+          0x10, 0x00, 0x05, 0x00, 0x00, 0x00, 0x46, 0x00, 0x03, 0x00, 0x00, 0x02, 0x58, 0x00, 0x00,
+          0x00, 0x00, 0x00, 0x02, 0x5D, 0x99, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09, 0x02, 0x58, 0x00,
+          0x3C, 0x00, 0x00, 0x00, 0x00, 0x56, 0x22, 0x00, 0x00, 0x56, 0x22, 0x00, 0x00, 0x00, 0x10,
+          0x00, 0x01, 0x67, 0x65, 0x6E, 0x72, 0x63, 0x6F, 0x6F, 0x6B, 0x01, 0x07, 0x00, 0x00, 0x00,
+          0x00, 0x00, 0x08, 0x01, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x17};
+}
+
+BuiltFile build_helix(int frames, int gop, bool silence) {
+  constexpr uint32_t kFrameMs = 80, kBlockMs = 2090, kPerBlock = 9;
+  std::vector<CustomPacket> video, audio;
+  for (int i = 0; i < frames; ++i) {
+    bool key = i % gop == 0;
+    uint32_t ts = uint32_t(i) * kFrameMs,
+             len = key ? 2400 + 500 * uint32_t(i / gop % 2) : 30 + 13 * uint32_t(i % 7);
+    for (const Bytes& part : rv_frame(len, uint8_t(i), ts, false))
+      video.push_back({0, ts, uint8_t(key ? 2 : 0), part, i});
+  }
+  int blocks = int((uint32_t(frames) * kFrameMs + kBlockMs - 1) / kBlockMs);
+  for (int k = 0; k < blocks * int(kPerBlock); ++k) {
+    Bytes payload;
+    frame_bytes(payload, 600, silence ? 7919 : uint32_t(k) * 7919);
+    uint32_t ts =
+        uint32_t(k / kPerBlock) * kBlockMs + (silence ? 0 : uint32_t(k % kPerBlock) * kBlockMs / kPerBlock);
+    audio.push_back({1, ts, uint8_t(k % kPerBlock == 0 ? 2 : 0), payload, frames + k / int(kPerBlock)});
+  }
+  std::vector<CustomPacket> all;
+  std::merge(video.begin(), video.end(), audio.begin(), audio.end(), std::back_inserter(all),
+             [](const CustomPacket& a, const CustomPacket& b) { return a.ts < b.ts; });
+  uint32_t video_ms = uint32_t(frames) * kFrameMs, audio_ms = uint32_t(blocks) * kBlockMs;
+  return build_custom(
+      {{0, "video/x-pn-realvideo", helix_rv30_vido()}, {1, "audio/x-pn-realaudio", helix_cook_ra5()}}, all,
+      {video_ms, audio_ms});
 }

@@ -12,6 +12,7 @@ struct BuiltPacket {
   uint16_t stream;
   uint32_t ts;
   uint8_t flags;
+  int unit = -1;  // the frame or audio block it holds a part of, where the builder knows
 };
 
 struct BuiltFile {
@@ -42,6 +43,7 @@ struct CustomPacket {
   uint32_t ts;
   uint8_t flags;
   Bytes payload;
+  int unit = -1;
 };
 // Finalised: counts, sizes and durations as a careful writer leaves them,
 // durations `stream_ms` per stream in order.
@@ -65,10 +67,24 @@ Bytes vido_header(const char* fourcc, uint32_t fps);
 // RealVideo payloads as Helix Producer lays them out: a frame that fits in
 // `max_payload` goes whole into one packet (a packed frame, its time in the
 // sub-header); a larger one is cut into slices, one a packet, the last one
-// saying its own length.
-std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, size_t max_payload = 1380);
+// saying its own length. Each slice opens with the codec's slice header
+// (RealVideo 4's, or 3's), its time the frame's.
+std::vector<Bytes> rv_frame(uint32_t frame_len, uint8_t picture, uint32_t ts, bool rv40,
+                            size_t max_payload = 1380);
 // Several whole frames packed into one payload: {length, time} each.
-Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture);
+Bytes rv_packed(const std::vector<std::pair<uint32_t, uint32_t>>& frames, uint8_t picture, bool rv40);
+
+// Helix Producer 11's own codec data: RealVideo 3 at 176x144, 15 frames a
+// second, and cook at 22 kHz mono, blocks of 9 packets of 600 bytes.
+Bytes helix_rv30_vido();
+Bytes helix_cook_ra5();
+// A file as Helix Producer writes it: RealVideo 3 (stream 0) at 80 ms a
+// frame, a keyframe every `gop` frames in 2 slices, then 3, the frames between
+// packed one to a packet; cook (stream 1), every packet of a block stamped
+// with its own time, only the first flagged; packets in time order. With
+// `silence`, every packet of a block is the same and all share the block's
+// time, as RealProducer writes a silent passage.
+BuiltFile build_helix(int frames = 60, int gop = 30, bool silence = false);
 
 uint32_t get32(const std::vector<uint8_t>& b, uint64_t at);
 void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v);

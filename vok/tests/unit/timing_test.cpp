@@ -84,13 +84,16 @@ std::vector<TimingCase> timing_cases() {
   Ra5 helix = audio("genr", "cook", 16, 1400, 723510);  // Helix Producer 10, 44.1 kHz stereo
   helix.sub_packet_size = 280;
   sipr.flavor = 3;
-  std::vector<CustomPacket> bframes;
+  std::vector<CustomPacket> bframes, lone_b;
   uint8_t picture = 0;
   for (uint32_t ts : {0, 100, 33, 66, 200, 133, 166, 300, 233, 266})
-    bframes.push_back({0, ts, uint8_t(ts == 0 ? 2 : 0), rv_frame(400, picture++, ts)[0]});
+    bframes.push_back({0, ts, uint8_t(ts == 0 ? 2 : 0), rv_frame(400, picture++, ts, true)[0]});
+  for (uint32_t ts : {0, 66, 33, 133, 100, 200, 166, 266, 233})
+    lone_b.push_back({0, ts, uint8_t(ts == 0 ? 2 : 0), rv_frame(400, picture++, ts, true)[0]});
   return {
       // Frames go out of order; the last shown is a frame after the largest stamp.
       {"RealVideo 4 with B-frames, 30 fps", vido_header("RV40", 30 << 16), kVideo, bframes, 333},
+      {"RealVideo 4, a lone B-frame between P-frames", vido_header("RV40", 30 << 16), kVideo, lone_b, 299},
       {"cook, genr blocks of 14 (RealProducer's header)", ra5_header(), kAudio, blocks(3, 14, 2275, 651),
        2 * 2275 + 2275},
       {"cook, Helix's blocks: a time on every packet", ra5_header(helix), kAudio,
@@ -143,8 +146,10 @@ std::vector<IndexCase> index_cases() {
   for (uint32_t f = 0; f < 4; ++f) {
     uint8_t key = f % 2 == 0 ? 2 : 0;
     // A keyframe in three slices, then a packet holding two whole frames.
-    for (const Bytes& slice : rv_frame(3000, uint8_t(3 * f), f * 80, 1000)) sliced.push_back({0, f * 80, key, slice});
-    sliced.push_back({0, f * 80 + 40, key, rv_packed({{200, f * 80 + 40}, {150, f * 80 + 60}}, uint8_t(3 * f + 1))});
+    for (const Bytes& slice : rv_frame(3000, uint8_t(3 * f), f * 80, true, 1000))
+      sliced.push_back({0, f * 80, key, slice});
+    sliced.push_back(
+        {0, f * 80 + 40, key, rv_packed({{200, f * 80 + 40}, {150, f * 80 + 60}}, uint8_t(3 * f + 1), true)});
   }
   std::vector<CustomPacket> dense;
   for (uint32_t t = 0; t < 5000; t += 139) dense.push_back({0, t, 2, ac3_payload(278)});

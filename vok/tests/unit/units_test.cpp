@@ -1,0 +1,180 @@
+// Whole units on a file laid out as Helix Producer writes it (RealVideo 3
+// frames in slices and packed, cook blocks with a time on every packet):
+// each kind of damage leaves out the packets it touched and the rest of
+// their frame or block, nothing else, and the repair reads as sound.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "be_bytes.h"
+#include "messages.h"
+#include "pipeline.h"
+#include "rm_builder.h"
+
+namespace {
+
+struct Lost {
+  std::set<int> units;    // frames and blocks that must go whole
+  std::set<int> packets;  // packets that go on their own (a whole frame, say)
+};
+
+// The index of the first packet of `stream` at or after `from` that
+// satisfies `want`.
+size_t find_packet(const BuiltFile& f, uint16_t stream, size_t from,
+                   std::function<bool(const BuiltPacket&)> want) {
+  for (size_t i = from; i < f.packets.size(); ++i)
+    if (f.packets[i].stream == stream && want(f.packets[i])) return i;
+  ADD_FAILURE() << "no such packet";
+  return 0;
+}
+
+// The packets of one frame or block.
+std::vector<size_t> packets_of(const BuiltFile& f, int unit) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < f.packets.size(); ++i)
+    if (f.packets[i].unit == unit) out.push_back(i);
+  return out;
+}
+constexpr int kKeyInThree = 30;  // build_helix's second keyframe: three slices
+
+void set_stream(BuiltFile& f, size_t i, uint16_t stream) {
+  be::put16(&f.bytes[f.packets[i].offset + 4], stream);
+}
+
+// Bytes that are no packet after the second packet of a block: nothing is
+// lost, the packets around them being whole.
+Lost junk_in_block(BuiltFile& f) {
+  size_t i = find_packet(f, 1, f.packets.size() / 2, [](const BuiltPacket& p) { return (p.flags & 2); });
+  size_t next = find_packet(f, 1, i + 1, [](const BuiltPacket&) { return true; });
+  uint64_t at = f.packets[next].offset + f.packets[next].length;
+  f.bytes.insert(f.bytes.begin() + long(at), 700, 0xA5);
+  for (BuiltPacket& p : f.packets) p.offset += p.offset >= at ? 700 : 0;
+  return Lost{};
+}
+
+struct UnitCase {
+  const char* name;
+  std::function<Lost(BuiltFile&)> damage;
+  const char* found;  // a phrase the summary must hold; null: the file is sound
+  bool silence = false;
+};
+
+const UnitCase kCases[] = {
+    {"as Helix writes it", [](BuiltFile&) { return Lost{}; }, nullptr},
+    {"a middle slice's stream number flipped to none: its frame goes, the slice before stays",
+     [](BuiltFile& f) {
+       std::vector<size_t> key = packets_of(f, kKeyInThree);
+       set_stream(f, key[1], 0x40);
+       return Lost{{f.packets[key[0]].unit}, {}};
+     },
+     "1 incomplete video frame dropped"},
+    {"a first slice relabelled as audio",
+     [](BuiltFile& f) {
+       std::vector<size_t> key = packets_of(f, 0);
+       set_stream(f, key[0], 1);
+       return Lost{{f.packets[key[0]].unit}, {}};
+     },
+     "1 packet not of its stream dropped"},
+    {"a cook packet relabelled as video: its block goes",
+     [](BuiltFile& f) {
+       size_t i =
+           find_packet(f, 1, f.packets.size() / 3, [](const BuiltPacket& p) { return !(p.flags & 2); });
+       set_stream(f, i, 0);
+       return Lost{{f.packets[i].unit}, {}};
+     },
+     "2.1 s of sound in incomplete blocks dropped"},
+    {"a packed frame relabelled as audio goes alone",
+     [](BuiltFile& f) {
+       size_t i = find_packet(f, 0, 5, [](const BuiltPacket& p) { return !(p.flags & 2); });
+       set_stream(f, i, 1);
+       return Lost{{}, {int(i)}};
+     },
+     "1 packet not of its stream dropped"},
+    {"the last slice's payload zeroed to its end, the next packet whole",
+     [](BuiltFile& f) {
+       const BuiltPacket& p = f.packets[packets_of(f, kKeyInThree).back()];
+       std::fill(f.bytes.begin() + long(p.offset + p.length / 2), f.bytes.begin() + long(p.offset + p.length),
+                 0);
+       return Lost{{p.unit}, {}};
+     },
+     "1 incomplete video frame dropped"},
+    {"cut inside the last block: it goes, the video before the cut stays",
+     [](BuiltFile& f) {
+       size_t last_block = find_packet(
+           f, 1, 0, [&](const BuiltPacket& p) { return (p.flags & 2) && p.unit == f.packets.back().unit; });
+       size_t cut = last_block + 3;
+       Lost lost{{f.packets[last_block].unit}, {}};
+       for (size_t i = cut; i < f.packets.size(); ++i) lost.packets.insert(int(i));
+       f.bytes.resize(f.packets[cut].offset + 5);
+       return lost;
+     },
+     "truncated tail"},
+    // Bytes that are no packet between two packets of a block lose nothing;
+    // the packet after them shares nothing with those before but the block.
+    {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
+     "1 damaged region"},
+    // The packets of a silent block are alike and share its time: after
+    // damage they are no copies of each other.
+    {"junk between two packets of a silent block", [](BuiltFile& f) { return junk_in_block(f); },
+     "1 damaged region", true},
+};
+
+std::vector<int> kept_packets(const BuiltFile& f, const Pipeline& p) {
+  std::map<uint64_t, int> at;
+  for (size_t i = 0; i < f.packets.size(); ++i) at[f.packets[i].offset] = int(i);
+  std::vector<int> kept;
+  for (const Range& r : p.s.kept)
+    for (uint64_t q = r.offset; q < r.offset + r.length; q += be::u16(&f.bytes[q + 2]))
+      kept.push_back(at.at(q));
+  return kept;
+}
+
+TEST(Units, DamageTakesItsWholeUnitAndNothingElse) {
+  for (const UnitCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BuiltFile f = build_helix(60, 30, c.silence);
+    Lost lost = c.damage(f);
+    Pipeline p = run_pipeline(f.bytes);
+    ASSERT_EQ(p.verdict, HeaderVerdict::Ok);
+    std::vector<int> want;
+    for (size_t i = 0; i < f.packets.size(); ++i)
+      if (!lost.units.count(f.packets[i].unit) && !lost.packets.count(int(i))) want.push_back(int(i));
+    EXPECT_EQ(kept_packets(f, p), want);
+    EXPECT_EQ(p.plan.changes, c.found != nullptr);
+    if (!c.found) continue;
+    std::string said = findings_text(Lang::En, p.plan.found);
+    EXPECT_NE(said.find(c.found), std::string::npos) << said;
+    Pipeline again = run_pipeline(p.out);
+    EXPECT_FALSE(again.plan.changes) << findings_text(Lang::En, again.plan.found);
+    EXPECT_EQ(again.s.packets, want.size());
+  }
+}
+
+// Where a stream ends after a cut: at its last whole unit.
+TEST(Units, ACutFileEndsAtItsLastWholeUnit) {
+  BuiltFile f = build_helix();
+  size_t last_block = find_packet(
+      f, 1, 0, [&](const BuiltPacket& p) { return (p.flags & 2) && p.unit == f.packets.back().unit; });
+  f.bytes.resize(f.packets[last_block + 3].offset + 5);
+  Pipeline p = run_pipeline(f.bytes);
+  const Codec& cook = p.h.streams[1].codec;
+  EXPECT_NEAR(p.s.stats[1].end_ms(cook), f.packets[last_block].ts, 1)
+      << "the block before ends where the cut one starts";
+  uint32_t duration = get32(p.out, f.prop + 30);
+  EXPECT_LE(duration, std::max(p.s.stats[0].end_ms(p.h.streams[0].codec), p.s.stats[1].end_ms(cook)));
+}
+
+// The codec data the builder copies is Helix Producer's own.
+TEST(Units, HelixCodecDataIsTheRealOne) {
+  std::ifstream in(VOK_REALDATA "/helix11-rv30-cook.rm", std::ios::binary);
+  if (!in) GTEST_SKIP() << "no " VOK_REALDATA;
+  Bytes file((std::istreambuf_iterator<char>(in)), {});
+  for (const Bytes& ours : {helix_rv30_vido(), helix_cook_ra5()})
+    EXPECT_NE(std::search(file.begin(), file.end(), ours.begin(), ours.end()), file.end());
+}
+
+}  // namespace
