@@ -10,7 +10,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
       wine wine32:i386 wine64 qemu-user-static locales python3 imagemagick
-      ffmpeg)
+      ffmpeg mplayer gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly
+      gstreamer1.0-libav python3-gst-1.0 python3-gi)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -18,6 +18,8 @@ ctest --preset host
 echo "== vok against FFmpeg's own files, damaged in each way"
 python3 vok/tests/integration/test_repair.py --vok build/host/vok/vok_asan --index
 python3 vok/tests/integration/large_file.py --vok build/host/vok/vok_asan
+echo "== vok on real producers' files, clean and damaged, as FFmpeg, MPlayer and GStreamer play them"
+python3 vok/tests/integration/real_damage.py --vok build/host/vok/vok_asan --check
 
 echo "== Tokenizer fuzz run"
 cmake --preset fuzz >/dev/null
