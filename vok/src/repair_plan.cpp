@@ -183,9 +183,12 @@ void Planner::durations(Head& head) {
     set(head, at, end_all, h_.prop.found ? &kWrong : nullptr);
 }
 
+// A maximum bit rate is the busiest second's, unless the writer gave the
+// average as the maximum (Helix Producer does, for VBR too): then it still is.
 void Planner::statistics(Head& head) {
   uint32_t max_payload = 0, duration = 0, preroll = 0;
   uint64_t max_rate = 0;
+  auto max_is_avg = [&](size_t max_at) { return head.get(max_at) == head.get(max_at + 4); };
   for (size_t i = 0; i < h_.streams.size(); ++i) {
     const Stream& st = h_.streams[i];
     if (!st.physical || head.mdpr[i] == kNone) continue;
@@ -194,7 +197,7 @@ void Planner::statistics(Head& head) {
     uint32_t ms = ss.end_ms(st.codec);
     uint32_t avg_rate = bit_rate(ss.payload, ms);
     uint32_t max_rate_s = clamp32(ss.max_bucket_bytes * 8);
-    if (max_rate_s < avg_rate) max_rate_s = avg_rate;
+    if (max_rate_s < avg_rate || max_is_avg(m + field::kMdprMaxBitRate)) max_rate_s = avg_rate;
     set(head, m + field::kMdprAvgBitRate, avg_rate);
     set(head, m + field::kMdprMaxBitRate, max_rate_s);
     set(head, m + field::kMdprMaxPacket, ss.max_payload);
@@ -206,8 +209,10 @@ void Planner::statistics(Head& head) {
   }
   size_t p = head.prop;
   uint32_t avg_rate = bit_rate(s_.payload, duration);
+  bool prop_max_is_avg = h_.prop.found && max_is_avg(p + field::kPropMaxBitRate);
   set(head, p + field::kPropAvgBitRate, avg_rate);
-  set(head, p + field::kPropMaxBitRate, clamp32(max_rate) < avg_rate ? avg_rate : clamp32(max_rate));
+  set(head, p + field::kPropMaxBitRate,
+      clamp32(max_rate) < avg_rate || prop_max_is_avg ? avg_rate : clamp32(max_rate));
   set(head, p + field::kPropMaxPacket, max_payload);
   set(head, p + field::kPropAvgPacket, s_.packets ? uint32_t(s_.payload / s_.packets) : 0);
   if (!h_.prop.found) set(head, p + field::kPropPreroll, preroll);

@@ -154,7 +154,8 @@ TEST(Units, DamageTakesItsWholeUnitAndNothingElse) {
   }
 }
 
-// Where a stream ends after a cut: at its last whole unit.
+// Where a stream ends after a cut: at its last whole unit. The statistics
+// that change are counted as the writer counts them.
 TEST(Units, ACutFileEndsAtItsLastWholeUnit) {
   BuiltFile f = build_helix();
   size_t last_block = find_packet(
@@ -166,6 +167,10 @@ TEST(Units, ACutFileEndsAtItsLastWholeUnit) {
       << "the block before ends where the cut one starts";
   uint32_t duration = get32(p.out, f.prop + 30);
   EXPECT_LE(duration, std::max(p.s.stats[0].end_ms(p.h.streams[0].codec), p.s.stats[1].end_ms(cook)));
+  for (uint64_t at : {f.prop + 10, f.mdpr[0] + 12, f.mdpr[1] + 12}) {
+    EXPECT_NE(get32(p.out, at + 4), get32(f.bytes, at + 4)) << "the average bit rate is counted anew";
+    EXPECT_EQ(get32(p.out, at), get32(p.out, at + 4)) << "the maximum given as the average stays so";
+  }
 }
 
 // The codec data the builder copies is Helix Producer's own.
