@@ -28,6 +28,14 @@ std::string damaged() {
 
 std::string unindexed() { return text(build_rm().bytes); }
 
+// A file followed by another of different streams: the second goes beside.
+std::string two_files() {
+  BuildOptions other;
+  other.seconds = 2;
+  other.audio_mime = "audio/x-pn-realaudio-plugin";
+  return text(build_rm().bytes) + text(build_rm(other).bytes);
+}
+
 // Only a field is wrong: a repair removes nothing.
 std::string field_wrong() {
   BuiltFile f = build_rm();
@@ -166,6 +174,30 @@ const SafetyCase kSafety[] = {
      {"a.rm"},
      "repaired",
      "may not survive a power cut"},
+    {"a second file after the packets is saved beside",
+     two_files,
+     [] {},
+     {"-f"},
+     0,
+     {"a (2).rm", "a.rm", "a.rm.bak"},
+     "repaired",
+     "second file saved as /m/a (2).rm"},
+    {"never over a file of that name",
+     two_files,
+     [] { memfs::put("/m/a (2).rm", "someone else's"); },
+     {"-f"},
+     0,
+     {"a (2).rm", "a (3).rm", "a.rm", "a.rm.bak"},
+     "repaired",
+     "second file saved as /m/a (3).rm"},
+    {"the second file cannot be given its name",
+     two_files,
+     [] { memfs::fail("keep_temp"); },
+     {"-f"},
+     5,
+     {"a.rm"},
+     "original",
+     "cannot write"},
     {"a stale temporary file goes",
      field_wrong,
      [] { memfs::put("/m/a.rm.vok-tmp", "left by a crash"); },
