@@ -11,7 +11,6 @@
 
 namespace {
 constexpr uint32_t kAudioSpacingMs = 1000;
-constexpr uint8_t kKeyframe = 0x02;
 constexpr size_t kChunkHeader = 20, kRecord = 14;
 }  // namespace
 
