@@ -5,13 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "analysis.h"
 #include "index_apply.h"
-#include "index_build.h"
-#include "packet_scan.h"
-#include "reader.h"
-#include "repair_plan.h"
+#include "output_sink.h"
 #include "repair_write.h"
-#include "rm_headers.h"
 
 namespace {
 
@@ -19,24 +16,23 @@ void require(bool ok) {
   if (!ok) abort();
 }
 
-// Returns the repaired bytes; empty when nothing would change.
+// The product's analysis of the bytes, and -i's plan; returns the repaired
+// bytes, empty when nothing would change.
 std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed) {
   std::vector<uint8_t> out;
   changed = false;
   Reader in(data, size);
-  Headers h;
-  if (read_headers(in, h) != HeaderVerdict::Ok) return out;
-  Scan s = scan_packets(in, h);
-  Plan plan = plan_repair(in, h, s);
-  IndexPlan ip = plan_index(in, h, s, plan);
+  Analysis a = analyse(in);
+  if (a.verdict != HeaderVerdict::Ok) return out;
+  IndexPlan ip = plan_index(in, a.h, a.scan, a.plan);
   if (ip.refused == Refusal::None && !ip.needs_repair && ip.changes) {
-    require(ip.at >= h.data + 18 && ip.at <= size);
+    require(ip.at >= a.h.data + 18 && ip.at <= size);
     for (const Patch& p : ip.link) require(p.offset + p.width <= ip.at);
   }
-  if (plan.refused != Refusal::None || !plan.changes || plan.read_error) return out;
+  if (a.outcome != Outcome::Ok || !a.plan.changes) return out;
   Sink sink(out);
-  require(write_repaired(in, s, plan, sink));
-  require(out.size() == plan.output_size);
+  require(write_repaired(in, a.scan, a.plan, sink));
+  require(out.size() == a.plan.output_size);
   changed = true;
   return out;
 }

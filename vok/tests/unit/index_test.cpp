@@ -24,9 +24,9 @@ struct Indexed {
 Indexed index_of(const std::vector<uint8_t>& bytes) {
   Indexed r;
   Reader in(bytes.data(), bytes.size());
-  EXPECT_EQ(read_headers(in, r.h), HeaderVerdict::Ok);
-  r.s = scan_packets(in, r.h);
-  r.repair = plan_repair(in, r.h, r.s);
+  Analysis a = analyse(in);
+  EXPECT_EQ(a.verdict, HeaderVerdict::Ok);
+  r.h = a.h, r.s = a.scan, r.repair = a.plan;
   r.plan = plan_index(in, r.h, r.s, r.repair);
   r.records = r.plan.record_count;
   return r;

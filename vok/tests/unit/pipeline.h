@@ -1,12 +1,9 @@
-// Runs read, scan, plan and write on bytes in memory.
+// The product's analysis, and the write of its plan, on bytes in memory.
 #pragma once
 #include <vector>
 
-#include "packet_scan.h"
-#include "reader.h"
-#include "repair_plan.h"
+#include "analysis.h"
 #include "repair_write.h"
-#include "rm_headers.h"
 
 struct Pipeline {
   HeaderVerdict verdict = HeaderVerdict::NotRealMedia;
@@ -19,11 +16,9 @@ struct Pipeline {
 inline Pipeline run_pipeline(const std::vector<uint8_t>& bytes) {
   Pipeline p;
   Reader in(bytes.data(), bytes.size());
-  p.verdict = read_headers(in, p.h);
-  if (p.verdict != HeaderVerdict::Ok) return p;
-  p.s = scan_packets(in, p.h);
-  p.plan = plan_repair(in, p.h, p.s);
-  if (p.plan.refused == Refusal::None && p.plan.changes) {
+  Analysis a = analyse(in);
+  p.verdict = a.verdict, p.h = a.h, p.s = a.scan, p.plan = a.plan;
+  if (a.outcome == Outcome::Ok && p.plan.changes) {
     Sink sink(p.out);
     write_repaired(in, p.s, p.plan, sink);
   }

@@ -1,0 +1,35 @@
+// The pipeline every mode runs, and the tests and the fuzzer with them: the
+// headers (a reference's, where the file's own are lost), the packet scan,
+// and the plan of what -f would write. One outcome says where it stopped.
+#pragma once
+#include <cstdint>
+
+#include "packet_scan.h"
+#include "reader.h"
+#include "reference_fit.h"
+#include "repair_plan.h"
+#include "rm_headers.h"
+
+enum class Outcome : uint8_t {
+  Ok,
+  TooLarge,         // over 4 GiB: its 32-bit offsets cannot be right
+  Headers,          // not RealMedia, or headers that cannot be rebuilt: `verdict`, `h.problem`
+  ReferenceBad,     // the reference is no sound RealMedia file
+  ReferenceMisfit,  // the packets are not of the reference's streams: `fit`
+  ReadError,
+  Refused,  // `plan.refused`
+};
+
+struct Analysis {
+  Outcome outcome = Outcome::Ok;
+  HeaderVerdict verdict = HeaderVerdict::NotRealMedia;
+  Headers h;  // the file's own, or the reference's made to fit its packets
+  bool referenced = false;
+  Fit fit;
+  Scan scan;
+  Plan plan;
+};
+
+// `reference`, where given, is read only when the file's own headers are
+// lost; it must outlive the analysis (the plan's head is copied from it).
+Analysis analyse(Reader& in, Reader* reference = nullptr);

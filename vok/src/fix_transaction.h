@@ -1,0 +1,6 @@
+// -f: the repair, as one transaction.
+#pragma once
+#include "run.h"
+
+// Repairs the file the run names; the exit code.
+int fix(Run& r);
