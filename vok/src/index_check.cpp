@@ -6,17 +6,12 @@
 #include <algorithm>
 
 #include "be_bytes.h"
+#include "chunks.h"
 
 namespace {
 
 constexpr uint32_t kChunkHeader = 20, kRecord = 14;
 constexpr uint32_t kCoverageMs = 10000;  // an index may stop this far before the last keyframe
-
-bool printable_tag(const uint8_t* p) {
-  for (int i = 0; i < 4; ++i)
-    if (p[i] < 0x20 || p[i] > 0x7E) return false;
-  return true;
-}
 
 // The kept packet run holding [at, at + n), or null.
 const Range* kept_run(const Scan& s, uint64_t at, uint64_t n) {
@@ -69,28 +64,27 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
   TrailingChunks t;
   uint64_t off = from;
   while (off < in.size()) {
-    const uint8_t* p = in.at(off, 10);
-    if (!p || !printable_tag(p)) break;
-    uint64_t size = be::u32(p + 4);
-    if (be::tag_is(p, ".RMF") && size == field::kRmfSize && be::u16(p + 8) <= 1) {
+    ChunkAt c = chunk_at(in, off);
+    if (c.tag == Tag::File) {
       t.second_file = off;
       break;
     }
-    if (be::tag_is(p, "INDX")) {
-      p = in.at(off, kChunkHeader);
-      if (!p || be::u16(p + 8) != 0) break;
-      IndexChunk c{off, size, be::u16(p + 14), be::u32(p + 10), be::u32(p + 16)};
-      uint64_t want = kChunkHeader + uint64_t(kRecord) * c.records, room = in.size() - off;
+    uint64_t size = c.size;
+    if (c.tag == Tag::Index) {
+      const uint8_t* p = c.index() ? in.at(off, kChunkHeader) : nullptr;
+      if (!p) break;
+      IndexChunk x{off, size, be::u16(p + 14), be::u32(p + 10), be::u32(p + 16)};
+      uint64_t want = kChunkHeader + uint64_t(kRecord) * x.records;
       // Some writers count only the chunk header; the records follow it.
-      if (size == kChunkHeader && want <= room) c.size = want;
-      if (size < kChunkHeader || c.size != want || c.size > room) {
-        t.index_cut = want > room || size > room;
+      if (size == kChunkHeader && want <= c.room) x.size = want;
+      if (size < kChunkHeader || x.size != want || x.size > c.room) {
+        t.index_cut = want > c.room || size > c.room;
         break;
       }
-      t.index.push_back(c);
-      size = c.size;
+      t.index.push_back(x);
+      size = x.size;
     } else {
-      if (size < 10 || size > in.size() - off) break;
+      if (!c.ends_packets()) break;
       t.others.push_back({off, size, 0});
     }
     off += size;

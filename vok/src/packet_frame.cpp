@@ -7,6 +7,7 @@
 #include "packet_frame.h"
 
 #include "be_bytes.h"
+#include "chunks.h"
 
 namespace {
 
@@ -49,17 +50,12 @@ uint64_t Framer::zero_tail_start(uint64_t from) {
 }
 
 Chunk Framer::chunk_at(uint64_t q) {
-  const uint8_t* p = in_.at(q, 10);
-  if (!p) return Chunk::None;
-  if (be::tag_is(p, "DATA") && be::u16(p + 8) == 0 && in_.size() - q >= field::kDataHeaderSize)
-    return Chunk::Data;
-  if (be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) return Chunk::File;
-  // An index stops the packets even when cut short (a write that was interrupted).
-  if (be::tag_is(p, "INDX") && be::u16(p + 8) == 0) return Chunk::Index;
-  for (int i = 0; i < 4; ++i)
-    if (p[i] < 0x20 || p[i] > 0x7E) return Chunk::None;
-  uint32_t size = be::u32(p + 4);
-  return size >= 10 && size <= in_.size() - q ? Chunk::Other : Chunk::None;
+  ChunkAt c = ::chunk_at(in_, q);
+  if (!c.ends_packets()) return Chunk::None;
+  return c.tag == Tag::File ? Chunk::File
+         : c.chained_data() ? Chunk::Data
+         : c.index()        ? Chunk::Index
+                            : Chunk::Other;
 }
 
 bool Framer::trailer_at(uint64_t q) {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "be_bytes.h"
+#include "chunks.h"
 
 namespace {
 
@@ -27,29 +28,10 @@ bool printable(const std::string& s) {
   return !s.empty();
 }
 
-// A known header chunk, or DATA: its tag and version. The size field may be
-// what is damaged; the fields and the next chunk tell.
-bool known_chunk_at(Reader& in, uint64_t off) {
-  const uint8_t* p = in.at(off, 10);
-  if (!p) return false;
-  uint16_t version = be::u16(p + 8);
-  if (be::tag_is(p, "DATA"))
-    return (version == 0 || version == 2) && in.size() - off >= field::kDataHeaderSize;
-  return version == 0 && (be::tag_is(p, "PROP") || be::tag_is(p, "MDPR") || be::tag_is(p, "CONT"));
-}
+bool known_chunk_at(Reader& in, uint64_t off) { return chunk_at(in, off).header(); }
 
 // Where a header chunk may end: the next chunk, or the end of the file.
 bool boundary_at(Reader& in, uint64_t off) { return off == in.size() || known_chunk_at(in, off); }
-
-// A chunk a reader would skip by its size: any tag of printable letters.
-bool other_chunk_at(Reader& in, uint64_t off) {
-  const uint8_t* p = in.at(off, 10);
-  if (!p) return false;
-  for (int i = 0; i < 4; ++i)
-    if (p[i] < 0x20 || p[i] > 0x7E) return false;
-  uint64_t size = be::u32(p + 4);
-  return size >= 10 && size <= in.size() - off;
-}
 
 uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit) {
   for (uint64_t q = from; q < limit && q + 10 <= in.size(); ++q)
@@ -169,16 +151,14 @@ bool HeaderReader::locate(uint64_t from) {
   uint64_t limit = from + kSearch < in_.size() ? from + kSearch : in_.size();
   for (uint64_t q = from; q + field::kRmfSize <= limit; ++q) {
     const uint8_t* p = in_.at(q, field::kRmfSize);
-    if (p && be::tag_is(p, ".RMF") && be::u32(p + 4) == field::kRmfSize && be::u16(p + 8) <= 1) {
+    if (p && chunk_at(in_, q).tag == Tag::File) {
       h_.start = q;
       h_.num_headers = be::u32(p + field::kRmfNumHeaders);
       return true;
     }
   }
   uint64_t q = find_chunk(in_, from, limit);
-  if (q == UINT64_MAX) return false;
-  const uint8_t* p = in_.at(q, 4);
-  if (be::tag_is(p, "DATA")) return false;
+  if (q == UINT64_MAX || chunk_at(in_, q).tag == Tag::Data) return false;
   h_.start = q;
   h_.rmf_found = false;
   add_finding(h_.recovered, Note::FileHeaderRebuilt);
@@ -213,13 +193,15 @@ bool HeaderReader::add_mdpr(uint64_t off, uint32_t size, bool exact) {
 // The header chunk at `off`; false when the bytes there are no chunk at
 // all. `next` is where the following chunk starts.
 bool HeaderReader::chunk(uint64_t off, uint64_t& next) {
-  if (!known_chunk_at(in_, off) && !other_chunk_at(in_, off)) return false;
-  const uint8_t* p = in_.at(off, 10);
-  uint64_t size = be::u32(p + 4), room = in_.size() - off;
-  ChunkKind kind = be::tag_is(p, "PROP")   ? ChunkKind::Prop
-                   : be::tag_is(p, "MDPR") ? ChunkKind::Mdpr
-                   : be::tag_is(p, "CONT") ? ChunkKind::Cont
-                                           : ChunkKind::Other;
+  ChunkAt c = chunk_at(in_, off);
+  // A chunk a reader would skip by its size: any tag of printable letters.
+  if (!c.header() && !(c.tag != Tag::None && c.fits())) return false;
+  uint64_t size = c.size, room = c.room;
+  ChunkKind kind = !c.header()          ? ChunkKind::Other
+                   : c.tag == Tag::Prop ? ChunkKind::Prop
+                   : c.tag == Tag::Mdpr ? ChunkKind::Mdpr
+                   : c.tag == Tag::Cont ? ChunkKind::Cont
+                                        : ChunkKind::Other;
   if (kind == ChunkKind::Other) {
     next = off + size;
     h_.chunks.push_back({kind, off, uint32_t(size), -1});
@@ -271,10 +253,10 @@ HeaderVerdict HeaderReader::run(uint64_t from) {
   if (h_.start > from) add_finding(h_.recovered, Note::JunkBefore, h_.start - from);
   uint64_t off = h_.start + (h_.rmf_found ? field::kRmfSize : 0);
   for (;;) {
-    p = in_.at(off, 10);
-    if (p && (be::tag_is(p, "DATA") || be::tag_is(p, "PROP")) && be::u16(p + 8) == 2)
+    ChunkAt c = chunk_at(in_, off);
+    if ((c.tag == Tag::Data || c.tag == Tag::Prop) && c.version == 2)
       return fail(HeaderVerdict::Variant64, HeaderProblem::Variant64);
-    if (p && known_chunk_at(in_, off) && be::tag_is(p, "DATA")) {
+    if (c.tag == Tag::Data && c.header()) {
       p = in_.at(off, field::kDataHeaderSize);
       h_.data = off;
       h_.data_size = be::u32(p + field::kDataSize);
@@ -284,7 +266,7 @@ HeaderVerdict HeaderReader::run(uint64_t from) {
       return finish();
     }
     uint64_t next = 0;
-    if (p && chunk(off, next)) {
+    if (chunk(off, next)) {
       off = next;
       continue;
     }

@@ -1,0 +1,38 @@
+#include "chunks.h"
+
+#include "be_bytes.h"
+#include "rm_headers.h"
+
+ChunkAt chunk_at(Reader& in, uint64_t at) {
+  ChunkAt c;
+  const uint8_t* p = in.at(at, 10);
+  if (!p) return c;
+  for (int i = 0; i < 4; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7E) return c;
+  c.version = be::u16(p + 8);
+  c.size = be::u32(p + 4);
+  c.room = in.size() - at;
+  c.tag = be::tag_is(p, "PROP")   ? Tag::Prop
+          : be::tag_is(p, "MDPR") ? Tag::Mdpr
+          : be::tag_is(p, "CONT") ? Tag::Cont
+          : be::tag_is(p, "DATA") ? Tag::Data
+          : be::tag_is(p, "INDX") ? Tag::Index
+                                  : Tag::Other;
+  if (be::tag_is(p, ".RMF") && c.size == field::kRmfSize && c.version <= 1) c.tag = Tag::File;
+  return c;
+}
+
+bool ChunkAt::header() const {
+  if (tag == Tag::Data) return (version == 0 || version == 2) && room >= field::kDataHeaderSize;
+  return version == 0 && (tag == Tag::Prop || tag == Tag::Mdpr || tag == Tag::Cont);
+}
+
+bool ChunkAt::chained_data() const {
+  return tag == Tag::Data && version == 0 && room >= field::kDataHeaderSize;
+}
+
+bool ChunkAt::index() const { return tag == Tag::Index && version == 0; }
+
+bool ChunkAt::ends_packets() const {
+  return tag == Tag::File || chained_data() || index() || (tag != Tag::None && fits());
+}
