@@ -6,6 +6,8 @@
 // frames its packet when what follows chains: the packet before it is whole.
 #include "packet_frame.h"
 
+#include <cstring>
+
 #include "be_bytes.h"
 #include "chunks.h"
 
@@ -17,6 +19,41 @@ constexpr uint64_t kHeadlessSearch = 64ull << 20;
 // payload that does was cut by zero fill (a piece of a download that never
 // came) that stops right where the next packet starts.
 constexpr size_t kZeroCut = 16;
+
+constexpr size_t kHeaderBytes = 12;  // what a closer look at a place needs
+constexpr uint64_t kTailBytes = 64;  // the file's last bytes are looked at one by one
+
+// The first bytes of a packet header (its version) and of the tags of
+// chunks that end the packets.
+constexpr struct MayStart {
+  bool b[256] = {};
+  constexpr MayStart() : b() { b[0] = b['D'] = b['.'] = b['I'] = true; }
+  bool operator[](uint8_t c) const { return b[c]; }
+} kMayStart;
+
+uint64_t word(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The first byte from `i` that is not zero: a page at a time through zero
+// fill (memcmp is the library's fastest loop), then a word, then a byte.
+size_t skip_zeros(const uint8_t* p, size_t i, size_t n) {
+  static const uint8_t kZeroPage[4096] = {};
+  while (i + sizeof kZeroPage <= n && memcmp(p + i, kZeroPage, sizeof kZeroPage) == 0) i += sizeof kZeroPage;
+  while (i + 8 <= n && word(p + i) == 0) i += 8;
+  while (i < n && p[i] == 0) ++i;
+  return i;
+}
+
+// Whether any of the eight bytes of `v` is one of those, all at once.
+bool may_start_in(uint64_t v) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  auto has_zero = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+  return has_zero(v) | has_zero(v ^ (kOnes * 'D')) | has_zero(v ^ (kOnes * '.')) |
+         has_zero(v ^ (kOnes * 'I'));
+}
 
 bool zero_cut(const uint8_t* payload, size_t n) {
   if (n < 2 * kZeroCut) return false;
@@ -133,14 +170,64 @@ bool Framer::chains(uint64_t s, int depth) {
   }
 }
 
-uint64_t Framer::resync(uint64_t from) {
+bool Framer::resumes_at(uint64_t q) {
+  Chunk c = chunk_at(q);
+  if (c == Chunk::Data || c == Chunk::File || c == Chunk::Index) return true;
   Packet p;
-  for (uint64_t q = from; q < end_ && q < zeros_; ++q) {
-    Chunk c = chunk_at(q);
-    if (c == Chunk::Data || c == Chunk::File || c == Chunk::Index) return q;
-    if (look(q, p) == Shape::Good && chains(q + p.length, kResyncChain - 1)) return q;
+  return look(q, p) == Shape::Good && chains(q + p.length, kResyncChain - 1);
+}
+
+// Only a packet header of a known stream, or the tag of a chunk that ends
+// the packets, can be where the scan resumes: everything else is passed over
+// a byte at a time without a closer look, and zeros eight bytes at a time
+// (no packet starts where its length would be zero).
+size_t Framer::next_candidate(const uint8_t* p, size_t i, size_t n) const {
+  size_t last = n - kHeaderBytes;
+  while (i < last) {
+    while (i + 8 <= last && !may_start_in(word(p + i))) i += 8;
+    while (i < last && !kMayStart[p[i]]) ++i;
+    if (i >= last) break;
+    if (p[i] != 0) {
+      if (be::tag_is(p + i, "DATA") || be::tag_is(p + i, ".RMF") || be::tag_is(p + i, "INDX")) return i;
+      ++i;
+      continue;
+    }
+    if (word(p + i) == 0) {
+      // Past the zeros: a packet may start up to three bytes before the
+      // first byte that is not zero (its length's, or its version's).
+      size_t j = skip_zeros(p, i + 8, n);
+      i = j - 3;
+      continue;
+    }
+    uint16_t version = p[i + 1], length = be::u16(p + i + 2);
+    if (p[i + 1] <= 1 && length >= 12 + version && lookup_[be::u16(p + i + 4)] >= 0 &&
+        (version == 1 || (p[i + 11] & 0xFC) == 0))
+      return i;
+    ++i;
   }
-  return end_ < zeros_ ? end_ : zeros_;
+  return last;
+}
+
+uint64_t Framer::resync(uint64_t from) {
+  uint64_t stop = end_ < zeros_ ? end_ : zeros_;
+  uint64_t q = from;
+  while (q < stop && end_ - q > kTailBytes) {
+    size_t n = size_t(end_ - q < Reader::kMaxSpan ? end_ - q : Reader::kMaxSpan);
+    const uint8_t* p = in_.at(q, n);
+    if (!p) return stop;
+    size_t k = next_candidate(p, 0, n);
+    if (k == n - kHeaderBytes) {
+      q += k;
+      continue;
+    }
+    if (q + k >= stop) return stop;
+    if (resumes_at(q + k)) return q + k;
+    q += k + 1;
+  }
+  // The last bytes, one at a time: a chunk there may be cut short.
+  for (; q < stop; ++q)
+    if (resumes_at(q)) return q;
+  return stop;
 }
 
 namespace {

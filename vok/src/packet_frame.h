@@ -76,6 +76,8 @@ class Framer {
 
  private:
   Shape read(uint64_t q, Packet& p);
+  bool resumes_at(uint64_t q);
+  size_t next_candidate(const uint8_t* p, size_t i, size_t n) const;
   uint64_t zero_tail_start(uint64_t from);
 
   Reader& in_;
