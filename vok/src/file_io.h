@@ -62,9 +62,16 @@ bool create_temp_beside(const std::string& path, File& f, std::string& temp_path
 void remove_stale_temps(const std::string& path, std::vector<std::string>& removed);
 
 bool read_at(const File& f, uint64_t offset, void* buf, size_t n, size_t& got);
+// Copies up to n bytes at `from_at` of `from` to `to` at `to_at` inside the
+// system (no trip through vok's memory); how many it copied, 0 where the
+// system cannot (the caller copies the rest through memory).
+uint64_t copy_inside(const File& from, uint64_t from_at, const File& to, uint64_t to_at, uint64_t n);
 bool write_at(const File& f, uint64_t offset, const void* buf, size_t n);
 bool truncate(const File& f, uint64_t size);
 bool flush(const File& f);
+// Starts writing the file's data to the disk without waiting for it, where
+// the system can: a flush() later then has less left to wait for.
+void start_flush(const File& f);
 void close(File& f);
 
 // Gives `to` the permission bits (or attributes) of `info`.

@@ -274,6 +274,10 @@ bool truncate(const File& f, uint64_t size) {
 
 bool flush(const File& f) { return !refused("flush") && handle(f); }
 
+// Writes all go through write_at, where the tests inject their failures.
+void start_flush(const File&) {}
+uint64_t copy_inside(const File&, uint64_t, const File&, uint64_t, uint64_t) { return 0; }
+
 void close(File& f) {
   if (Handle* h = handle(f)) *h = Handle();
   f.handle = -1;

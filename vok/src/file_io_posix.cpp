@@ -222,8 +222,32 @@ bool write_at(const File& f, uint64_t offset, const void* buf, size_t n) {
   return true;
 }
 
+uint64_t copy_inside(const File& from, uint64_t from_at, const File& to, uint64_t to_at, uint64_t n) {
+  uint64_t done = 0;
+#ifdef __linux__
+  while (done < n) {
+    off64_t in = off64_t(from_at + done), out = off64_t(to_at + done);
+    ssize_t r = copy_file_range(fd(from), &in, fd(to), &out, size_t(n - done), 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += uint64_t(r);
+  }
+#else
+  (void)from, (void)from_at, (void)to, (void)to_at, (void)n;
+#endif
+  return done;
+}
+
 bool truncate(const File& f, uint64_t size) { return ftruncate(fd(f), off_t(size)) == 0; }
 bool flush(const File& f) { return fsync(fd(f)) == 0; }
+
+void start_flush(const File& f) {
+#ifdef __linux__
+  sync_file_range(fd(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)f;
+#endif
+}
 
 void close(File& f) {
   if (f.handle >= 0) ::close(fd(f));

@@ -84,7 +84,7 @@ TrailingChunks read_trailing(Reader& in, uint64_t from) {
       t.index.push_back(x);
       size = x.size;
     } else {
-      if (!c.ends_packets()) break;
+      if (c.tag == Tag::None || !c.fits()) break;
       t.others.push_back({off, size, 0});
     }
     off += size;

@@ -22,6 +22,21 @@ void Sink::write(const uint8_t* p, size_t n) {
   buf_.insert(buf_.end(), p, p + n);
 }
 
+bool Sink::copy(Reader& in, uint64_t from, uint64_t n) {
+  constexpr uint64_t kStep = 16 << 20;  // a progress report between steps
+  while (file_ && in.file() && ok_ && n > 0) {
+    drain();
+    uint64_t done = fileio::copy_inside(*in.file(), from, *file_, pos_, n < kStep ? n : kStep);
+    if (done == 0) break;
+    pos_ += done, from += done, n -= done;
+    if (on_drain_) on_drain_(pos_);
+  }
+  return in.each_span(from, n, [&](const uint8_t* p, size_t k) {
+    write(p, k);
+    return true;
+  });
+}
+
 bool Sink::finish() {
   if (file_) drain();
   return ok_;

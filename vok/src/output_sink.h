@@ -6,12 +6,16 @@
 #include <vector>
 
 #include "file_io.h"
+#include "reader.h"
 
 class Sink {
  public:
   explicit Sink(const fileio::File& f) : file_(&f) { buf_.reserve(kBuffer); }
   explicit Sink(std::vector<uint8_t>& mem) : mem_(&mem) {}
   void write(const uint8_t* p, size_t n);
+  // Writes n bytes of what `in` reads from `from`: file to file inside the
+  // system where it can. False when they cannot all be read.
+  bool copy(Reader& in, uint64_t from, uint64_t n);
   bool finish();  // writes what is buffered; false if any write failed
   uint64_t written() const { return pos_ + buf_.size(); }
   // Called with the bytes written so far, after each buffer goes out.

@@ -27,7 +27,7 @@ constexpr uint64_t kTailBytes = 64;  // the file's last bytes are looked at one 
 // chunks that end the packets.
 constexpr struct MayStart {
   bool b[256] = {};
-  constexpr MayStart() : b() { b[0] = b['D'] = b['.'] = b['I'] = true; }
+  constexpr MayStart() : b() { b[0] = b[uint8_t('D')] = b[uint8_t('.')] = b[uint8_t('I')] = true; }
   bool operator[](uint8_t c) const { return b[c]; }
 } kMayStart;
 

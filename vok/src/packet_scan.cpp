@@ -198,7 +198,10 @@ Scan Scanner::run() {
     }
     if (v == Shape::Good && (p.proven || frame_.chains(pos + p.length, 1))) {
       Admit a = admit_.judge(p);
-      if (a == Admit::Keep) units_.add(p), settle();
+      if (a == Admit::Keep && units_.whole_now(p))
+        accept(p);
+      else if (a == Admit::Keep)
+        units_.add(p), settle();
       s_.repeats += a == Admit::Copy;
       s_.bad_timestamps += a == Admit::BadTime;
       pos += p.length;

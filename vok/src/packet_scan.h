@@ -78,6 +78,10 @@ struct Scan {
   bool tail_lost() const {
     return cut || tail == Tail::ZeroFill || tail == Tail::Junk || tail == Tail::CutShort;
   }
+  // No packet was judged against others the repair leaves out (by its
+  // time, its bytes, its unit), and no second file joined: the repaired
+  // file reads as this scan read the original, nothing left to find.
+  bool settled() const { return !bad_timestamps && !repeats && !misfits && !incomplete && joined.empty(); }
   // Some packet is not where it was, or not there at all.
   bool packets_moved() const {
     return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats ||

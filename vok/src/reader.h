@@ -33,6 +33,8 @@ class Reader {
     return true;
   }
   bool failed() const { return failed_; }
+  // The file it reads, or null for bytes in memory.
+  const fileio::File* file() const { return file_; }
   // Called with each new window's offset: how far a scan has come.
   void on_window(std::function<void(uint64_t)> f) { on_window_ = std::move(f); }
 

@@ -4,13 +4,6 @@
 
 namespace {
 
-bool copy(Reader& in, uint64_t from, uint64_t n, Sink& out) {
-  return in.each_span(from, n, [&](const uint8_t* p, size_t k) {
-    out.write(p, k);
-    return true;
-  });
-}
-
 // Packets of a joined second file, each with its timestamp moved on.
 bool copy_shifted(Reader& in, const Range& r, Sink& out) {
   for (uint64_t at = r.offset; at < r.offset + r.length;) {
@@ -35,7 +28,7 @@ bool write_repaired(Reader& in, const Scan& s, const Plan& plan, Sink& out) {
   size_t held = 0;
   for (const HeadGap& g : plan.head_gaps) {
     out.write(plan.head.data() + held, g.at - held);
-    if (!copy(in, g.from, g.length, out)) return false;
+    if (!out.copy(in, g.from, g.length)) return false;
     held = g.at;
   }
   out.write(plan.head.data() + held, plan.head.size() - held);
@@ -44,14 +37,14 @@ bool write_repaired(Reader& in, const Scan& s, const Plan& plan, Sink& out) {
   be::put32(data + field::kDataNumPackets, plan.data_packets);
   out.write(data, sizeof data);
   for (const Range& r : s.kept)
-    if (!(r.shift ? copy_shifted(in, r, out) : copy(in, r.offset, r.length, out))) return false;
+    if (!(r.shift ? copy_shifted(in, r, out) : out.copy(in, r.offset, r.length))) return false;
   if (plan.keep_trailer) {
     static const uint8_t zeros[tail::kTrailerBytes] = {};
     out.write(zeros, sizeof zeros);
   }
-  if (plan.keep_trailing && !copy(in, s.tail_at, in.size() - s.tail_at, out)) return false;
+  if (plan.keep_trailing && !out.copy(in, s.tail_at, in.size() - s.tail_at)) return false;
   if (plan.keep_others)
     for (const Range& r : plan.trailing.others)
-      if (!copy(in, r.offset, r.length, out)) return false;
+      if (!out.copy(in, r.offset, r.length)) return false;
   return true;
 }

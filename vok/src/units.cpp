@@ -93,6 +93,15 @@ void Units::add_to_block(StreamState& st, const Packet& p) {
   }
 }
 
+bool Units::whole_now(const Packet& p) const {
+  if (!waiting_.empty()) return false;
+  const StreamState& st = streams_[size_t(p.stream)];
+  if (st.kind == Kind::Packet) return true;
+  const VideoPayload& v = p.video;
+  bool head_whole = !v.has_head || (v.head.offset == 0 && v.head.length >= v.head.frame);
+  return st.kind == Kind::Frames && st.open < 0 && head_whole && !v.has_tail;
+}
+
 void Units::add(const Packet& p) {
   StreamState& st = streams_[size_t(p.stream)];
   if (st.kind == Kind::Frames)

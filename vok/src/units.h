@@ -31,6 +31,9 @@ class Units {
 
   // A packet of a known stream that is kept as far as it alone goes.
   void add(const Packet& p);
+  // True when `p` is a whole unit by itself and no packet waits before it:
+  // it is kept at once, without going through add() and next().
+  bool whole_now(const Packet& p) const;
   // The next packet in file order whose unit is decided; false when the
   // first one waiting still waits.
   bool next(Decided& d);

@@ -18,9 +18,10 @@ void require(bool ok) {
 
 // The product's analysis of the bytes, and -i's plan; returns the repaired
 // bytes, empty when nothing would change.
-std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed) {
+std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed, bool& settled) {
   std::vector<uint8_t> out;
   changed = false;
+  settled = false;
   Reader in(data, size);
   Analysis a = analyse(in);
   if (a.verdict != HeaderVerdict::Ok) return out;
@@ -34,6 +35,7 @@ std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed) {
   require(write_repaired(in, a.scan, a.plan, sink));
   require(out.size() == a.plan.output_size);
   changed = true;
+  settled = a.scan.settled() && a.h.intact();
   return out;
 }
 
@@ -41,11 +43,15 @@ std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr int kRounds = 3;  // as vok -f
-  bool changed = false;
-  std::vector<uint8_t> now = repair(data, size, changed);
+  bool changed = false, settled = false, again = false;
+  std::vector<uint8_t> now = repair(data, size, changed, settled);
   for (int round = 1; changed && round <= kRounds; ++round) {
-    std::vector<uint8_t> next = repair(now.data(), now.size(), changed);
-    require(!changed || round < kRounds);
+    bool was_settled = settled;
+    std::vector<uint8_t> next = repair(now.data(), now.size(), again, settled);
+    // -f skips its second look after a settled scan: there must be nothing to find.
+    require(!(was_settled && again));
+    require(!again || round < kRounds);
+    changed = again;
     if (changed) now.swap(next);
   }
   return 0;
