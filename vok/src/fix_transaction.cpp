@@ -1,6 +1,7 @@
 // The repair as one transaction, in the order that keeps the user's file
 // safe: the repaired file is written to a temporary file beside it, looked
-// at again while the disk takes it, and flushed; the original is backed up,
+// at again (while the disk takes it) where the repair may have changed how
+// its packets are judged, and flushed; the original is backed up,
 // a second file after the packets goes beside it under a name of its own,
 // the original is checked to be the one read, and only then replaced in
 // one step. Until that step,
@@ -39,15 +40,13 @@ class Made {
   bool kept_ = false;
 };
 
-// Writes the repaired file to `out`, and sets its writing to the disk
-// going; kCount when it is complete.
+// Writes the repaired file to `out`; kCount when it is complete.
 Msg write_temp(Run& r, Reader& in, const Scan& scan, const Plan& plan, fileio::File& out) {
   Sink sink(out);
   Progress p(r, Msg::Writing, plan.output_size);
   sink.on_drain([&](uint64_t done) { p(done); });
   if (!write_repaired(in, scan, plan, sink)) return Msg::ReadError;
   if (!sink.finish()) return Msg::CannotWrite;
-  fileio::start_flush(out);
   fileio::copy_mode(out, r.info);
   return Msg::kCount;
 }
@@ -65,6 +64,7 @@ struct Look {
 
 bool second_look(Run& r, Made& made, uint64_t size, Look& look) {
   for (int round = 1; round < kRounds; ++round) {
+    fileio::start_flush(made.temp);  // the disk takes it while vok reads it
     Reader in(made.temp, size);
     Analysis a = analyse(in);
     if (a.outcome != Outcome::Ok) return look.error = fileio::last_error(), look.why = Msg::ReadError, false;
