@@ -9,12 +9,16 @@ chunk; no index chunk, no trailing bytes. Deterministic for a given source.
 
   gen_big.py OUT.rm [--size BYTES] [--source SRC.rm]
   gen_big.py --verify FILE.rm      walk the chunks and packets, print totals
+  gen_big.py OUT.rm --damage zero|random --of SRC.rm [--fraction F]
+                                   SRC with F of its 256 KiB pieces zero-filled (a
+                                   torrent download) or random bytes, never the first
 
 Without --source, a 20 s rv20 + ac3 source is made with ffmpeg.
 """
 
 import argparse
 import os
+import random
 import re
 import shutil
 import struct
@@ -292,6 +296,23 @@ def verify(path):
     return True, msg
 
 
+PIECE = 256 << 10
+
+
+def damage(src, out, kind, fraction, seed=20240611):
+    """Copies src to out with a fraction of its pieces zeroed or randomised."""
+    rng = random.Random(seed)
+    count = os.path.getsize(src) // PIECE
+    chosen = set(rng.sample(range(1, count), int((count - 1) * fraction)))
+    with open(src, "rb") as fin, open(out, "wb") as fout:
+        for i in range(count + 1):
+            piece = fin.read(PIECE)
+            if i in chosen:
+                piece = bytes(len(piece)) if kind == "zero" else rng.randbytes(len(piece))
+            fout.write(piece)
+    return len(chosen), count
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("out", help="output file (or the file to walk with --verify)")
@@ -299,7 +320,18 @@ def main():
                     help="target size in bytes, K/M/G suffixes allowed (default 1G)")
     ap.add_argument("--source", help="small RealMedia file to repeat (default: make one with ffmpeg)")
     ap.add_argument("--verify", action="store_true", help="walk OUT and report; write nothing")
+    ap.add_argument("--damage", choices=("zero", "random"), help="write a damaged copy of --of to OUT")
+    ap.add_argument("--of", help="the file to damage")
+    ap.add_argument("--fraction", type=float, default=0.5, help="of the pieces to damage (default 0.5)")
     a = ap.parse_args()
+
+    if a.damage:
+        if not a.of:
+            fail("--damage needs --of")
+        done, count = damage(a.of, a.out, a.damage, a.fraction)
+        print("wrote %s: %d of %d pieces of %d KiB %s" % (a.out, done, count, PIECE >> 10,
+                                                      "zero-filled" if a.damage == "zero" else "random"))
+        return
 
     if a.verify:
         ok, msg = verify(a.out)

@@ -36,3 +36,41 @@ bool ChunkAt::index() const { return tag == Tag::Index && version == 0; }
 bool ChunkAt::ends_packets() const {
   return tag == Tag::File || chained_data() || index() || (tag != Tag::None && fits());
 }
+
+namespace {
+constexpr uint32_t kIndexHeader = 20, kRecord = 14;
+}  // namespace
+
+TrailingChunks read_trailing(Reader& in, uint64_t from) {
+  TrailingChunks t;
+  uint64_t off = from;
+  while (off < in.size()) {
+    ChunkAt c = chunk_at(in, off);
+    if (c.tag == Tag::File) {
+      t.second_file = off;
+      break;
+    }
+    uint64_t size = c.size;
+    if (c.tag == Tag::Index) {
+      const uint8_t* p = c.index() ? in.at(off, kIndexHeader) : nullptr;
+      if (!p) break;
+      IndexChunk x{off, size, be::u16(p + 14), be::u32(p + 10), be::u32(p + 16)};
+      uint64_t want = kIndexHeader + uint64_t(kRecord) * x.records;
+      // Some writers count only the chunk header; the records follow it.
+      if (size == kIndexHeader && want <= c.room) x.size = want;
+      if (size < kIndexHeader || x.size != want || x.size > c.room) {
+        t.index_cut = want > c.room || size > c.room;
+        break;
+      }
+      t.index.push_back(x);
+      size = x.size;
+    } else {
+      if (c.tag == Tag::None || !c.fits()) break;
+      t.others.push_back({off, size, 0});
+    }
+    off += size;
+  }
+  t.end = off;
+  t.valid = off == in.size();
+  return t;
+}

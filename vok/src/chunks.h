@@ -6,6 +6,7 @@
 // which ends them even when cut short (a write that was interrupted).
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "reader.h"
 
@@ -28,3 +29,30 @@ struct ChunkAt {
 };
 
 ChunkAt chunk_at(Reader& in, uint64_t at);
+
+// Bytes of the file: packets kept, a region skipped, a chunk.
+struct Range {
+  uint64_t offset = 0, length = 0;
+  uint32_t shift = 0;  // added to every timestamp in it (a joined second file)
+};
+
+struct IndexChunk {
+  uint64_t offset = 0;
+  uint64_t size = 0;  // counting its records, also where the size field does not
+  uint16_t stream = 0;
+  uint32_t records = 0, next = 0;
+};
+
+// The chunks that follow the packets, one after another.
+struct TrailingChunks {
+  bool valid = false;  // whole chunks, one after another, to the end of the file
+  uint64_t end = 0;    // where the whole chunks stop
+  // What stops them is an index the end of the file cuts short: a write of
+  // one that was interrupted, which -i may replace.
+  bool index_cut = false;
+  uint64_t second_file = 0;       // where a second file's header stops them, or 0
+  std::vector<IndexChunk> index;  // the INDX chunks among them, in file order
+  std::vector<Range> others;      // the chunks that are not an index
+};
+
+TrailingChunks read_trailing(Reader& in, uint64_t from);

@@ -1,7 +1,7 @@
 // The repair as one transaction, in the order that keeps the user's file
 // safe: the repaired file is written to a temporary file beside it, looked
-// at again (while the disk takes it) where the repair may have changed how
-// its packets are judged, and flushed; the original is backed up,
+// at again where the repair may have changed how its packets are judged,
+// and flushed; the original is backed up,
 // a second file after the packets goes beside it under a name of its own,
 // the original is checked to be the one read, and only then replaced in
 // one step. Until that step,
@@ -64,7 +64,6 @@ struct Look {
 
 bool second_look(Run& r, Made& made, uint64_t size, Look& look) {
   for (int round = 1; round < kRounds; ++round) {
-    fileio::start_flush(made.temp);  // the disk takes it while vok reads it
     Reader in(made.temp, size);
     Analysis a = analyse(in);
     if (a.outcome != Outcome::Ok) return look.error = fileio::last_error(), look.why = Msg::ReadError, false;

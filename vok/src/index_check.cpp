@@ -60,40 +60,6 @@ bool records_match(Reader& in, const Scan& s, const IndexChunk& c, uint32_t& las
 
 }  // namespace
 
-TrailingChunks read_trailing(Reader& in, uint64_t from) {
-  TrailingChunks t;
-  uint64_t off = from;
-  while (off < in.size()) {
-    ChunkAt c = chunk_at(in, off);
-    if (c.tag == Tag::File) {
-      t.second_file = off;
-      break;
-    }
-    uint64_t size = c.size;
-    if (c.tag == Tag::Index) {
-      const uint8_t* p = c.index() ? in.at(off, kChunkHeader) : nullptr;
-      if (!p) break;
-      IndexChunk x{off, size, be::u16(p + 14), be::u32(p + 10), be::u32(p + 16)};
-      uint64_t want = kChunkHeader + uint64_t(kRecord) * x.records;
-      // Some writers count only the chunk header; the records follow it.
-      if (size == kChunkHeader && want <= c.room) x.size = want;
-      if (size < kChunkHeader || x.size != want || x.size > c.room) {
-        t.index_cut = want > c.room || size > c.room;
-        break;
-      }
-      t.index.push_back(x);
-      size = x.size;
-    } else {
-      if (c.tag == Tag::None || !c.fits()) break;
-      t.others.push_back({off, size, 0});
-    }
-    off += size;
-  }
-  t.end = off;
-  t.valid = off == in.size();
-  return t;
-}
-
 bool index_matches(Reader& in, const Headers& h, const Scan& s, const TrailingChunks& t) {
   std::vector<bool> indexed(h.streams.size());
   std::vector<uint32_t> last(h.streams.size()), spacing(h.streams.size());

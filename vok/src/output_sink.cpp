@@ -4,6 +4,13 @@ void Sink::drain() {
   if (ok_ && !buf_.empty()) ok_ = fileio::write_at(*file_, pos_, buf_.data(), buf_.size());
   pos_ += buf_.size();
   buf_.clear();
+  written(false);
+}
+
+// The disk takes what is written while more is: the flush at the end then
+// has little left to wait for.
+void Sink::written(bool all) {
+  if (all || pos_ >= kicked_ + kKick) fileio::start_flush(*file_), kicked_ = pos_;
   if (on_drain_) on_drain_(pos_);
 }
 
@@ -29,7 +36,7 @@ bool Sink::copy(Reader& in, uint64_t from, uint64_t n) {
     uint64_t done = fileio::copy_inside(*in.file(), from, *file_, pos_, n < kStep ? n : kStep);
     if (done == 0) break;
     pos_ += done, from += done, n -= done;
-    if (on_drain_) on_drain_(pos_);
+    written(false);
   }
   return in.each_span(from, n, [&](const uint8_t* p, size_t k) {
     write(p, k);
@@ -38,6 +45,6 @@ bool Sink::copy(Reader& in, uint64_t from, uint64_t n) {
 }
 
 bool Sink::finish() {
-  if (file_) drain();
+  if (file_) drain(), written(true);
   return ok_;
 }

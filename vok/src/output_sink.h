@@ -1,5 +1,6 @@
 // Where a repaired file's bytes go: a file written front to back through a
-// buffer, or memory (tests, fuzzing).
+// buffer (its writing to the disk set going as it grows), or memory (tests,
+// fuzzing).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -23,11 +24,13 @@ class Sink {
 
  private:
   static constexpr size_t kBuffer = 1 << 20;
+  static constexpr uint64_t kKick = 16 << 20;  // bytes written between two starts of their writing to disk
   void drain();
+  void written(bool all);
   const fileio::File* file_ = nullptr;
   std::vector<uint8_t>* mem_ = nullptr;
   std::vector<uint8_t> buf_;
-  uint64_t pos_ = 0;
+  uint64_t pos_ = 0, kicked_ = 0;
   bool ok_ = true;
   std::function<void(uint64_t)> on_drain_;
 };

@@ -89,10 +89,15 @@ uint64_t Framer::zero_tail_start(uint64_t from) {
 Chunk Framer::chunk_at(uint64_t q) {
   ChunkAt c = ::chunk_at(in_, q);
   if (!c.ends_packets()) return Chunk::None;
-  return c.tag == Tag::File ? Chunk::File
-         : c.chained_data() ? Chunk::Data
-         : c.index()        ? Chunk::Index
-                            : Chunk::Other;
+  if (c.tag == Tag::File) return Chunk::File;
+  if (c.chained_data()) return Chunk::Data;
+  if (c.index()) return Chunk::Index;
+  // Four printable letters and a size that fits are common enough in
+  // damaged packet data: another chunk ends the packets only where chunks
+  // run from it to the end of the file (or to a second file, or to an index
+  // cut short).
+  TrailingChunks t = read_trailing(in_, q);
+  return t.valid || t.second_file || t.index_cut ? Chunk::Other : Chunk::None;
 }
 
 bool Framer::trailer_at(uint64_t q) {

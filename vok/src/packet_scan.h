@@ -7,14 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "chunks.h"
 #include "packet_frame.h"
 #include "reader.h"
 #include "rm_headers.h"
-
-struct Range {
-  uint64_t offset = 0, length = 0;
-  uint32_t shift = 0;  // added to every timestamp in it (a joined second file)
-};
 
 // What follows the last kept packet: the one answer that planning, writing
 // and indexing switch on.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -43,6 +44,16 @@ constexpr int kKeyInThree = 30;  // build_helix's second keyframe: three slices
 
 void set_stream(BuiltFile& f, size_t i, uint16_t stream) {
   be::put16(&f.bytes[f.packets[i].offset + 4], stream);
+}
+
+// Garbage over [at, at + n): the units of the packets it touches go.
+Lost garbage(BuiltFile& f, uint64_t at, uint64_t n) {
+  Lost lost;
+  uint32_t seed = 99;
+  for (uint64_t i = at; i < at + n; ++i) f.bytes[i] = uint8_t((seed = seed * 1664525 + 1013904223) >> 24);
+  for (const BuiltPacket& p : f.packets)
+    if (p.offset < at + n && p.offset + p.length > at) lost.units.insert(p.unit);
+  return lost;
 }
 
 // Bytes that are no packet after the second packet of a block: nothing is
@@ -115,6 +126,18 @@ const UnitCase kCases[] = {
      "truncated tail"},
     // Bytes that are no packet between two packets of a block lose nothing;
     // the packet after them shares nothing with those before but the block.
+    // Four letters and a size that fits the file are no chunk that ends the
+    // packets when no chunks follow it: the scan goes on after the garbage.
+    {"garbage opening like a chunk right after a packet",
+     [](BuiltFile& f) {
+       size_t i = find_packet(f, 1, f.packets.size() / 3, [](const BuiltPacket&) { return true; });
+       uint64_t at = f.packets[i].offset + f.packets[i].length;
+       Lost lost = garbage(f, at, 3000);
+       memcpy(&f.bytes[at], "RJMD", 4);
+       put32(f.bytes, at + 4, 10000);
+       return lost;
+     },
+     "1 damaged region"},
     {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
      "1 damaged region"},
     // The packets of a silent block are alike and share its time: after
