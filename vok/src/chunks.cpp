@@ -1,5 +1,7 @@
 #include "chunks.h"
 
+#include <cstring>
+
 #include "be_bytes.h"
 #include "rm_headers.h"
 
@@ -18,8 +20,22 @@ ChunkAt chunk_at(Reader& in, uint64_t at) {
           : be::tag_is(p, "DATA") ? Tag::Data
           : be::tag_is(p, "INDX") ? Tag::Index
                                   : Tag::Other;
-  if (be::tag_is(p, ".RMF") && c.size == field::kRmfSize && c.version <= 1) c.tag = Tag::File;
+  if (be::tag_is(p, ".RMF") && c.size == field::kRmfSize && c.version <= 1 && c.room >= c.size) c.tag = Tag::File;
   return c;
+}
+
+uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts, bool (*want)(const ChunkAt&)) {
+  if (limit > in.size()) limit = in.size();
+  for (uint64_t q = from; q < limit;) {
+    size_t n = size_t(limit - q < Reader::kMaxSpan ? limit - q : Reader::kMaxSpan);
+    const uint8_t* p = in.at(q, n);
+    if (!p) return UINT64_MAX;
+    size_t i = 0;
+    while (i < n && (!p[i] || !strchr(firsts, p[i]))) ++i;
+    if (i < n && want(chunk_at(in, q + i))) return q + i;
+    q += i < n ? i + 1 : n;
+  }
+  return UINT64_MAX;
 }
 
 bool ChunkAt::header() const {

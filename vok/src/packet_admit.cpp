@@ -20,7 +20,7 @@ bool near(uint32_t ts, uint64_t ref) {
 }  // namespace
 
 Admission::Admission(Reader& in, const Headers& h, Framer& frame)
-    : in_(in), frame_(frame), streams_(h.streams.size()), ring_(kRing) {}
+    : in_(in), frame_(frame), streams_(h.streams.size()) {}
 
 bool Admission::in_time(const Packet& p) const {
   const Clock& st = streams_[size_t(p.stream)];
@@ -104,7 +104,12 @@ void Admission::admit(const Packet& p) {
   st.last_ts = p.ts;
   if (!admitted_ || p.ts > clock_) clock_ = p.ts;
   ++admitted_;
-  ring_[ring_n_++ % kRing] = {p.offset, p.ts, p.length, int16_t(p.stream)};
+  Seen seen{p.offset, p.ts, p.length, int16_t(p.stream)};
+  if (ring_.size() < kRing)
+    ring_.push_back(seen);  // it grows with the file, to its bound
+  else
+    ring_[ring_n_ % kRing] = seen;
+  ++ring_n_;
 }
 
 Admit Admission::judge(const Packet& p) {

@@ -66,7 +66,7 @@ bool zero_cut(const uint8_t* payload, size_t n) {
 
 Framer::Framer(Reader& in, const Headers& h) : in_(in), h_(h) {
   for (size_t i = 0; i < h.streams.size(); ++i)
-    if (h.streams[i].physical) lookup_[h.streams[i].number] = int16_t(i);
+    if (h.streams[i].physical) numbers_.push_back({h.streams[i].number, int16_t(i)});
   end_ = in.size();
   zeros_ = zero_tail_start(h.packets);
 }
@@ -84,6 +84,13 @@ uint64_t Framer::zero_tail_start(uint64_t from) {
     z -= n;
   }
   return z;
+}
+
+// Files have a few streams: a look along them beats a table of every number.
+int Framer::stream_of(uint16_t number) const {
+  for (const auto& n : numbers_)
+    if (n.first == number) return n.second;
+  return -1;
 }
 
 Chunk Framer::chunk_at(uint64_t q) {
@@ -128,7 +135,7 @@ Shape Framer::read(uint64_t q, Packet& p) {
   p.header = uint8_t(12 + version);
   p.length = be::u16(b + 2);
   p.number = be::u16(b + 4);
-  p.stream = lookup_[p.number];
+  p.stream = stream_of(p.number);
   p.ts = be::u32(b + 6) + shift_;
   p.shift = shift_;
   p.flags = b[11];
@@ -205,7 +212,7 @@ size_t Framer::next_candidate(const uint8_t* p, size_t i, size_t n) const {
       continue;
     }
     uint16_t version = p[i + 1], length = be::u16(p + i + 2);
-    if (p[i + 1] <= 1 && length >= 12 + version && lookup_[be::u16(p + i + 4)] >= 0 &&
+    if (p[i + 1] <= 1 && length >= 12 + version && stream_of(be::u16(p + i + 4)) >= 0 &&
         (version == 1 || (p[i + 11] & 0xFC) == 0))
       return i;
     ++i;

@@ -82,7 +82,8 @@ class Framer {
 
   Reader& in_;
   const Headers& h_;
-  std::vector<int16_t> lookup_ = std::vector<int16_t>(65536, -1);
+  int stream_of(uint16_t number) const;
+  std::vector<std::pair<uint16_t, int16_t>> numbers_;  // of the physical streams, with their index
   uint64_t end_ = 0, zeros_ = 0;
   uint32_t shift_ = 0;
   uint64_t memo_at_ = UINT64_MAX;

@@ -4,6 +4,7 @@
 // its frames carry their own clock.
 #include "packet_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -91,9 +92,8 @@ void Scanner::accept(const Packet& p) {
   if (st.packets == 0) {
     st.first_ts = st.max_ts = p.ts;
     st.bucket = p.ts / 1000;
-  } else if (p.ts > st.last_ts && p.ts - st.last_ts < StreamStats::kSteps) {
-    if (st.steps.empty()) st.steps.resize(StreamStats::kSteps);
-    ++st.steps[p.ts - st.last_ts];
+  } else if (p.ts > st.last_ts && p.ts - st.last_ts <= StreamStats::kLongestStep) {
+    st.count_step(p.ts - st.last_ts);
   }
   if (p.ts / 1000 != st.bucket) {
     if (st.bucket_bytes > st.max_bucket_bytes) st.max_bucket_bytes = st.bucket_bytes;
@@ -221,11 +221,23 @@ Scan Scanner::run() {
 // The median step between timestamps: a gap left by damage or a slice
 // sharing its frame's timestamp does not move it.
 uint32_t StreamStats::step_ms() const {
+  std::vector<std::pair<uint32_t, uint64_t>> sorted = steps;
+  std::sort(sorted.begin(), sorted.end());
   uint64_t total = 0, seen = 0;
-  for (uint32_t n : steps) total += n;
-  for (uint32_t d = 0; d < steps.size(); ++d)
-    if ((seen += steps[d]) * 2 >= total && total) return d;
+  for (const auto& s : sorted) total += s.second;
+  for (const auto& s : sorted)
+    if ((seen += s.second) * 2 >= total) return s.first;
   return 0;
+}
+
+void StreamStats::count_step(uint32_t step) {
+  for (size_t i = 0; i < steps.size(); ++i)
+    if (steps[i].first == step) {
+      ++steps[i].second;
+      if (i) std::swap(steps[i], steps[0]);
+      return;
+    }
+  if (steps.size() < kStepKinds) steps.insert(steps.begin(), {step, 1});
 }
 
 uint32_t StreamStats::unit_ms(const Codec& c) const {

@@ -25,9 +25,13 @@ enum class Tail : uint8_t {
 };
 
 struct StreamStats {
-  static constexpr uint32_t kSteps = 10001;  // steps longer than 10 s are gaps
+  static constexpr uint32_t kLongestStep = 10000;  // steps longer than 10 s are gaps
+  static constexpr size_t kStepKinds = 1024;      // steps of more lengths are not counted
   uint64_t packets = 0, payload = 0;
-  std::vector<uint32_t> steps;  // how often each step between timestamps occurs
+  // How often each step between timestamps occurs; a stream has few kinds,
+  // the latest seen first.
+  std::vector<std::pair<uint32_t, uint64_t>> steps;
+  void count_step(uint32_t step);
   uint32_t max_payload = 0, first_ts = 0, last_ts = 0, max_ts = 0;
   uint32_t max_key_ts = 0;  // the latest keyframe, or flagged audio packet (a block's start)
   bool keyed = false;

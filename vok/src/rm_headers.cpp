@@ -33,10 +33,8 @@ bool known_chunk_at(Reader& in, uint64_t off) { return chunk_at(in, off).header(
 // Where a header chunk may end: the next chunk, or the end of the file.
 bool boundary_at(Reader& in, uint64_t off) { return off == in.size() || known_chunk_at(in, off); }
 
-uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit) {
-  for (uint64_t q = from; q < limit && q + 10 <= in.size(); ++q)
-    if (known_chunk_at(in, q)) return q;
-  return UINT64_MAX;
+uint64_t find_header_chunk(Reader& in, uint64_t from, uint64_t limit) {
+  return find_chunk(in, from, limit, "PMCD", [](const ChunkAt& c) { return c.header(); });
 }
 
 void read_prop(const uint8_t* p, uint64_t off, Prop& prop) {
@@ -149,15 +147,13 @@ class HeaderReader {
 // download) does not hide it; else the first header chunk.
 bool HeaderReader::locate(uint64_t from) {
   uint64_t limit = from + kSearch < in_.size() ? from + kSearch : in_.size();
-  for (uint64_t q = from; q + field::kRmfSize <= limit; ++q) {
-    const uint8_t* p = in_.at(q, field::kRmfSize);
-    if (p && chunk_at(in_, q).tag == Tag::File) {
-      h_.start = q;
-      h_.num_headers = be::u32(p + field::kRmfNumHeaders);
-      return true;
-    }
+  uint64_t q = find_chunk(in_, from, limit, ".", [](const ChunkAt& c) { return c.tag == Tag::File; });
+  if (q != UINT64_MAX) {
+    h_.start = q;
+    h_.num_headers = be::u32(in_.at(q, field::kRmfSize) + field::kRmfNumHeaders);
+    return true;
   }
-  uint64_t q = find_chunk(in_, from, limit);
+  q = find_header_chunk(in_, from, limit);
   if (q == UINT64_MAX || chunk_at(in_, q).tag == Tag::Data) return false;
   h_.start = q;
   h_.rmf_found = false;
@@ -223,7 +219,7 @@ bool HeaderReader::chunk(uint64_t off, uint64_t& next) {
   if (!fields_ok && filled && boundary_at(in_, off + filled)) {
     use = filled, fields_ok = true;
   } else if (!fields_ok && (size < 10 || size > room || !boundary_at(in_, off + size))) {
-    uint64_t q = find_chunk(in_, off + 10, off + kHeaderGap);
+    uint64_t q = find_header_chunk(in_, off + 10, off + kHeaderGap);
     if (q == UINT64_MAX) return false;
     use = q - off;
   }
@@ -271,7 +267,7 @@ HeaderVerdict HeaderReader::run(uint64_t from) {
       continue;
     }
     // Not a chunk: damage between two chunks, or DATA's header itself.
-    uint64_t q = find_chunk(in_, off + 1, off + kHeaderGap);
+    uint64_t q = find_header_chunk(in_, off + 1, off + kHeaderGap);
     if (q != UINT64_MAX) {
       ++lost_;
       off = q;
