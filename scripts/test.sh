@@ -30,7 +30,14 @@ cp tests/fuzz/seeds/* "$corpus"/
 build/fuzz/tokenizer_fuzz -max_total_time="${VOKXP_FUZZ_SECONDS:-60}" -seed=1 "$corpus" 2>&1 | tail -n 2
 
 echo "== RealMedia parser fuzz run"
+# Its seeds: the kept corpus, the real producers' layouts as the unit tests
+# build them, and the head of every file of a real producer (the longest
+# input the target takes), read where those files are kept.
 rm -rf "$corpus"/* && cp vok/tests/fuzz/seeds/* "$corpus"/
+build/host/vok/vok_fuzz_seeds "$corpus"
+for f in "${VOK_REALDATA:-../shared/realdata}"/*.rm; do
+  [ -f "$f" ] && head -c 40000 "$f" > "$corpus/real-$(basename "$f")"
+done
 build/fuzz/vok/vok_parser_fuzz -max_total_time="${VOKXP_FUZZ_SECONDS:-60}" -max_len=40000 -seed=1 "$corpus" 2>&1 | tail -n 2
 
 echo "== Windows builds"

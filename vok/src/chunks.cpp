@@ -1,7 +1,5 @@
 #include "chunks.h"
 
-#include <cstring>
-
 #include "be_bytes.h"
 #include "rm_headers.h"
 
@@ -26,12 +24,14 @@ ChunkAt chunk_at(Reader& in, uint64_t at) {
 
 uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts, bool (*want)(const ChunkAt&)) {
   if (limit > in.size()) limit = in.size();
+  bool first[256] = {};
+  for (const char* f = firsts; *f; ++f) first[uint8_t(*f)] = true;
   for (uint64_t q = from; q < limit;) {
     size_t n = size_t(limit - q < Reader::kMaxSpan ? limit - q : Reader::kMaxSpan);
     const uint8_t* p = in.at(q, n);
     if (!p) return UINT64_MAX;
     size_t i = 0;
-    while (i < n && (!p[i] || !strchr(firsts, p[i]))) ++i;
+    while (i < n && !first[p[i]]) ++i;
     if (i < n && want(chunk_at(in, q + i))) return q + i;
     q += i < n ? i + 1 : n;
   }
