@@ -18,11 +18,13 @@ ChunkAt chunk_at(Reader& in, uint64_t at) {
           : be::tag_is(p, "DATA") ? Tag::Data
           : be::tag_is(p, "INDX") ? Tag::Index
                                   : Tag::Other;
-  if (be::tag_is(p, ".RMF") && c.size == field::kRmfSize && c.version <= 1 && c.room >= c.size) c.tag = Tag::File;
+  if (be::tag_is(p, ".RMF") && c.size == field::kRmfSize && c.version <= 1 && c.room >= c.size)
+    c.tag = Tag::File;
   return c;
 }
 
-uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts, bool (*want)(const ChunkAt&)) {
+uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts,
+                    bool (*want)(const ChunkAt&)) {
   if (limit > in.size()) limit = in.size();
   bool first[256] = {};
   for (const char* f = firsts; *f; ++f) first[uint8_t(*f)] = true;

@@ -32,7 +32,8 @@ ChunkAt chunk_at(Reader& in, uint64_t at);
 // The first place in [from, limit) where `want` holds of the chunk there;
 // only bytes among `firsts` (the first letters of the tags wanted) get a
 // closer look. UINT64_MAX where there is none.
-uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts, bool (*want)(const ChunkAt&));
+uint64_t find_chunk(Reader& in, uint64_t from, uint64_t limit, const char* firsts,
+                    bool (*want)(const ChunkAt&));
 
 // Bytes of the file: packets kept, a region skipped, a chunk.
 struct Range {

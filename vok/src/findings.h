@@ -14,6 +14,7 @@ enum class Note : uint8_t {
   ChunkSizeFixed,     // a: offset of a header chunk whose size field was wrong
   MdprMended,         // a: stream number whose name or type was lost
   WrongStreamCount,
+  SecondPropDropped,     // a: where a second PROP, the one not read, was
   MetadataDropped,       // the header of the metadata stream, damaged
   HeadersFromReference,  // the header chunks of another file of the same making
   // Packets

@@ -152,6 +152,7 @@ const FindingText kFindings[] = {
     {"size of the header chunk at %1 fixed", nullptr, "修正偏移 %1 处头块的大小"},
     {"type of stream %1 restored", nullptr, "恢复流 %1 的类型"},
     {"wrong stream count", nullptr, "流的数量错误"},
+    {"a second PROP at %1 dropped", nullptr, "删除偏移 %1 处多余的 PROP 头"},
     {"damaged metadata header dropped", nullptr, "删除已损坏的元数据头"},
     {"headers taken from the reference file", nullptr, "使用参考文件的文件头"},
     {"1 damaged region", "%1 damaged regions", "%1 处损坏"},

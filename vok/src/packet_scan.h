@@ -26,7 +26,7 @@ enum class Tail : uint8_t {
 
 struct StreamStats {
   static constexpr uint32_t kLongestStep = 10000;  // steps longer than 10 s are gaps
-  static constexpr size_t kStepKinds = 1024;      // steps of more lengths are not counted
+  static constexpr size_t kStepKinds = 1024;       // steps of more lengths are not counted
   uint64_t packets = 0, payload = 0;
   // How often each step between timestamps occurs; a stream has few kinds,
   // the latest seen first.

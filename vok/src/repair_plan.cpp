@@ -34,6 +34,7 @@ struct Head {
   size_t prop = kNone;
   std::vector<size_t> mdpr;
   uint32_t chunks = 0;  // after the file header
+  uint64_t kept = 0;    // bytes of the file it keeps as they are (but for fields set anew)
 
   uint64_t size() const {
     uint64_t n = bytes.size();
@@ -78,6 +79,7 @@ bool build_head(Reader& src, const Headers& h, Head& head, bool own) {
   head.mdpr.assign(h.streams.size(), kNone);
   if (h.rmf_found) {
     if (!head.copy(src, h.start, field::kRmfSize)) return false;
+    head.kept += own ? field::kRmfSize : 0;
   } else {
     put_tag(head.bytes, ".RMF", field::kRmfSize);
     head.bytes.resize(field::kRmfSize);
@@ -101,13 +103,14 @@ bool build_head(Reader& src, const Headers& h, Head& head, bool own) {
     }
     uint32_t size = c.kind == ChunkKind::Prop ? field::kPropSize : c.size;
     if (c.kind == ChunkKind::Other && size > kInMemory) {
-      if (own) head.gaps.push_back({at, c.offset, size});
+      if (own) head.gaps.push_back({at, c.offset, size}), head.kept += size;
       if (!own) --head.chunks;
       continue;
     }
     if (c.kind == ChunkKind::Prop) head.prop = at;
     if (!head.copy(src, c.offset, size)) return false;
     head.size_field(at, size);
+    head.kept += own ? size : 0;
   }
   if (has(h.recovered, Note::ContRebuilt)) {
     put_tag(head.bytes, "CONT", 18);
@@ -149,6 +152,13 @@ class Planner {
 // What follows the packets stays byte for byte.
 bool tail_whole(const Scan& s, const Plan& plan) {
   return s.tail == Tail::None || plan.keep_trailer || plan.keep_trailing;
+}
+
+// The bytes after the packets the file written keeps.
+uint64_t kept_after(Reader& in, const Scan& s, const Plan& plan) {
+  uint64_t n = plan.keep_trailer ? tail::kTrailerBytes : plan.keep_trailing ? in.size() - s.tail_at : 0;
+  for (const Range& r : plan.trailing.others) n += plan.keep_others ? r.length : 0;
+  return n;
 }
 
 // A stored duration is left as its writer made it unless the packets prove
@@ -311,8 +321,6 @@ void Planner::finish(Head& head) {
   bool size_only = h_.data_found && plan_.data_packets == h_.data_num_packets && h_.data_next == 0;
   if (data_changed && !plan_.removes_bytes && h_.data_found) note(Note::WrongDataHeader, 0, size_only);
 
-  uint64_t trailing = plan_.keep_trailing ? in_.size() - s_.tail_at : 0;
-  for (const Range& r : plan_.trailing.others) trailing += plan_.keep_others ? r.length : 0;
   bool head_same = h_.start == 0 && head.size() == h_.data;
   // Piece by piece: bytes held, then a chunk copied from where it already is.
   uint64_t out = 0;
@@ -334,8 +342,7 @@ void Planner::finish(Head& head) {
     size_t after = plan_.keep_trailing ? after_was : plan_.keep_others ? plan_.trailing.others.size() : 0;
     set(head, field::kRmfNumHeaders, header_count(h_, after_was, head.chunks, after), nullptr, true);
   }
-  plan_.output_size = head.size() + field::kDataHeaderSize + s_.packet_bytes +
-                      (plan_.keep_trailer ? tail::kTrailerBytes : 0) + trailing;
+  plan_.output_size = head.size() + field::kDataHeaderSize + s_.packet_bytes + kept_after(in_, s_, plan_);
   if (plan_.output_size > kMaxOutput) plan_.refused = Refusal::TooLarge;
   plan_.head = std::move(head.bytes);
   plan_.head_gaps = std::move(head.gaps);
@@ -360,11 +367,11 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) 
   // An index's records hold absolute offsets: one that moves with the head
   // points at nothing.
   p.layout(h.start != 0 || head.size() != h.data);
-  // Bytes go missing where the head is not the one on file, packets moved
-  // or what follows them is not kept whole.
-  bool head_replaced = false;
-  for (const Finding& f : h.recovered) head_replaced = head_replaced || f.note != Note::WrongStreamCount;
-  plan.removes_bytes = head_src || head_replaced || s.packets_moved() || !tail_whole(s, plan);
+  // The backup follows the bytes: where the file written keeps fewer of the
+  // original's than it has (fields set anew aside), some are lost without it.
+  uint64_t kept =
+      head.kept + (h.data_found ? field::kDataHeaderSize : 0) + s.packet_bytes + kept_after(in, s, plan);
+  plan.removes_bytes = kept < in.size();
   if (plan.removes_bytes && !(s.tail == Tail::Chunks && !s.packets_moved() && plan.index_only))
     plan.index_only = false;
   if (h.multirate && plan.removes_bytes) plan.refused = Refusal::Multirate;

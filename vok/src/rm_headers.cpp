@@ -227,7 +227,8 @@ bool HeaderReader::chunk(uint64_t off, uint64_t& next) {
   next = off + use;
   if (kind == ChunkKind::Prop) {
     const uint8_t* fields = in_.at(off, field::kPropSize);
-    if (h_.prop.found || use < field::kPropSize || !fields) return true;  // a second PROP is dropped
+    if (h_.prop.found) add_finding(h_.recovered, Note::SecondPropDropped, off);
+    if (h_.prop.found || use < field::kPropSize || !fields) return true;
     read_prop(fields, off, h_.prop);
     h_.chunks.push_back({kind, off, uint32_t(use), -1});
   } else if (kind == ChunkKind::Mdpr) {

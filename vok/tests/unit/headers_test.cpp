@@ -32,6 +32,7 @@ struct HeaderCase {
   HeaderVerdict verdict;
   Note note;  // what the summary names, where the verdict is Ok
   HeaderProblem problem = HeaderProblem::None;
+  bool keeps_bytes = false;  // only fields are set anew: no backup
 };
 
 const HeaderCase kCases[] = {
@@ -47,14 +48,22 @@ const HeaderCase kCases[] = {
      Note::FileHeaderRebuilt},
     {"PROP zeroed", [](BuiltFile& f) { zero(f, f.prop, 50); }, HeaderVerdict::Ok, Note::PropRebuilt},
     {"PROP size garbage", [](BuiltFile& f) { put32(f.bytes, f.prop + 4, 0x7A3B19C5); }, HeaderVerdict::Ok,
-     Note::ChunkSizeFixed},
+     Note::ChunkSizeFixed, HeaderProblem::None, true},
+    // A resumed download, an appending writer: the PROP after the first goes.
+    {"PROP written twice",
+     [](BuiltFile& f) {
+       std::vector<uint8_t> prop(f.bytes.begin() + long(f.prop), f.bytes.begin() + long(f.prop + 50));
+       f.bytes.insert(f.bytes.begin() + long(f.prop + 50), prop.begin(), prop.end());
+       put32(f.bytes, f.prop + 42, get32(f.bytes, f.prop + 42) + 50);
+     },
+     HeaderVerdict::Ok, Note::SecondPropDropped},
     {"CONT zeroed", [](BuiltFile& f) { zero(f, f.cont, 23); }, HeaderVerdict::Ok, Note::ContRebuilt},
     {"MDPR size 4 too large",
      [](BuiltFile& f) { put32(f.bytes, f.mdpr[0] + 4, get32(f.bytes, f.mdpr[0] + 4) + 4); },
-     HeaderVerdict::Ok, Note::ChunkSizeFixed},
+     HeaderVerdict::Ok, Note::ChunkSizeFixed, HeaderProblem::None, true},
     {"MDPR size 4 too small",
      [](BuiltFile& f) { put32(f.bytes, f.mdpr[1] + 4, get32(f.bytes, f.mdpr[1] + 4) - 4); },
-     HeaderVerdict::Ok, Note::ChunkSizeFixed},
+     HeaderVerdict::Ok, Note::ChunkSizeFixed, HeaderProblem::None, true},
     {"MDPR name and type zeroed", zero_texts, HeaderVerdict::Ok, Note::MdprMended},
     {"MDPR type runs past its chunk", [](BuiltFile& f) { f.bytes[f.mdpr[0] + 45] = 250; }, HeaderVerdict::Ok,
      Note::MdprMended},
@@ -96,7 +105,7 @@ TEST(Headers, RebuiltWhereThePacketsSayHow) {
     EXPECT_TRUE(named) << findings_text(Lang::En, p.plan.found);
     EXPECT_EQ(p.s.packets, f.packets.size()) << "no packet is lost to header damage";
     if (c.note == kNoNote) continue;
-    EXPECT_TRUE(p.plan.removes_bytes);
+    EXPECT_EQ(p.plan.removes_bytes, !c.keeps_bytes) << "the backup follows the bytes the repair leaves out";
     Pipeline again = run_pipeline(p.out);
     EXPECT_EQ(again.verdict, HeaderVerdict::Ok);
     EXPECT_TRUE(again.h.intact());
