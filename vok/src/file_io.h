@@ -87,9 +87,11 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
 enum class Replace { Ok, Failed, NotDurable };
 // Puts the temporary file (`temp`, open, named `temp_path`) in the place of
 // `path` in one step, keeping what the system keeps with a file
-// (permissions, attributes, streams) where it can. Closes `temp` and `src`
-// (the original). NotDurable: replaced, but the folder could not be flushed.
-Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src);
+// (permissions, attributes, streams) where it can; `lost` names what it
+// could not keep ("" for nothing). Closes `temp` and `src` (the original).
+// NotDurable: replaced, but the folder could not be flushed.
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src,
+                std::string& lost);
 // Closes the temporary file (`temp`, open, named `temp_path`, flushed) and
 // gives it the first of `names` that no file has, never replacing one;
 // `made` is that name. False when none could be given: the temporary file

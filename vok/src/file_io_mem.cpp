@@ -306,7 +306,9 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src) {
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src,
+                std::string& lost) {
+  lost = refused("attributes") ? "user.xdg.origin.url" : "";
   close(src);
   if (refused("replace_losing")) st().names.erase(resolve(path));
   bool failed = refused("replace") || !memfs::exists(temp_path);

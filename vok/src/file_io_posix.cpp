@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "file_io.h"
 
@@ -34,8 +35,22 @@ std::string name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Never as descriptor 0, 1 or 2: a vok started with one of them closed
+// would write its messages into the file that took it.
+int open_safe(const char* path, int flags, mode_t mode = 0) {
+  int f;
+  do f = ::open(path, flags, mode);
+  while (f < 0 && errno == EINTR);
+  if (f < 0 || f > 2) return f;
+  int moved = fcntl(f, F_DUPFD_CLOEXEC, 3);
+  int e = errno;
+  ::close(f);
+  errno = e;
+  return moved;
+}
+
 bool flush_dir(const std::string& path) {
-  int dir = ::open(dir_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open_safe(dir_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
   bool ok = fsync(dir) == 0;
   ::close(dir);
@@ -45,7 +60,7 @@ bool flush_dir(const std::string& path) {
 // A copy made from the open original (not from its name, which may already
 // name another file), flushed with its folder before it counts.
 bool copy_exclusive(const File& src, const std::string& to) {
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  int out = open_safe(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (out < 0) return false;
   static char buf[1 << 16];
   bool ok = true;
@@ -67,15 +82,24 @@ bool copy_exclusive(const File& src, const std::string& to) {
   return ok;
 }
 
-// Extended attributes (a download's origin, labels) go with the content.
-void copy_xattrs(const File& src, const std::string& to) {
-  char names[4096];
-  ssize_t n = flistxattr(fd(src), names, sizeof names);
-  for (ssize_t i = 0; i < n; i += ssize_t(strlen(names + i)) + 1) {
-    char value[4096];
-    ssize_t len = fgetxattr(fd(src), names + i, value, sizeof value);
-    if (len >= 0) setxattr(to.c_str(), names + i, value, size_t(len), 0);
+// Extended attributes (a download's origin, labels) go with the content,
+// whatever their size; the names of those that could not go are given back.
+std::string copy_xattrs(const File& src, const std::string& to) {
+  std::vector<char> names(4096), value;
+  ssize_t n;
+  while ((n = flistxattr(fd(src), names.data(), names.size())) < 0 && errno == ERANGE)
+    names.resize(names.size() * 4);
+  if (n < 0) return errno == ENOTSUP ? "" : "(their list)";
+  std::string lost;
+  for (ssize_t i = 0; i < n; i += ssize_t(strlen(names.data() + i)) + 1) {
+    const char* name = names.data() + i;
+    ssize_t len = fgetxattr(fd(src), name, nullptr, 0);
+    value.resize(len > 0 ? size_t(len) : 1);
+    if (len >= 0) len = fgetxattr(fd(src), name, value.data(), value.size());
+    if (len < 0 || setxattr(to.c_str(), name, value.data(), size_t(len), 0) != 0)
+      lost += (lost.empty() ? "" : ", ") + std::string(name);
   }
+  return lost;
 }
 
 uint64_t fnv1a(const std::string& s) {
@@ -116,12 +140,12 @@ bool is_link(const std::string& path) {
 }
 
 bool open_read(const std::string& path, File& f) {
-  f.handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  f.handle = open_safe(path.c_str(), O_RDONLY | O_CLOEXEC);
   return f.handle >= 0;
 }
 
 Open open_source(const std::string& path, bool update, File& f) {
-  f.handle = ::open(path.c_str(), (update ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  f.handle = open_safe(path.c_str(), (update ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (f.handle < 0) return Open::Failed;
   if (flock(fd(f), LOCK_EX | LOCK_NB) != 0) return close(f), Open::OtherVok;
   if (in_use_elsewhere(f)) return close(f), Open::InUse;
@@ -167,7 +191,7 @@ bool in_use_elsewhere(const File& f) {
 bool create_temp_beside(const std::string& path, File& f, std::string& temp_path) {
   for (int i = 0; i < 100; ++i) {
     temp_path = path + kTempSuffix + (i ? std::to_string(i) : "");
-    f.handle = ::open(temp_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    f.handle = open_safe(temp_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (f.handle >= 0) {
       // Held while this run lives: a later run removes it only once it is not.
       flock(fd(f), LOCK_EX | LOCK_NB);
@@ -188,7 +212,7 @@ void remove_stale_temps(const std::string& path, std::vector<std::string>& remov
         name.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
       continue;
     std::string full = dir + "/" + name;
-    int t = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int t = open_safe(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (t < 0) continue;
     struct stat st;
     if (fstat(t, &st) == 0 && S_ISREG(st.st_mode) && flock(t, LOCK_EX | LOCK_NB) == 0 &&
@@ -282,8 +306,9 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src) {
-  copy_xattrs(src, temp_path);
+Replace replace(const std::string& temp_path, File& temp, const std::string& path, File& src,
+                std::string& lost) {
+  lost = copy_xattrs(src, temp_path);
   close(src);
   // Renamed while still open and locked: no other run takes it for stale.
   bool moved = ::rename(temp_path.c_str(), path.c_str()) == 0;
@@ -336,14 +361,14 @@ std::string note_path(const std::string& target) {
 }
 
 bool write_whole(const std::string& path, const std::string& bytes) {
-  int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int out = open_safe(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (out < 0) return false;
   bool ok = ::write(out, bytes.data(), bytes.size()) == ssize_t(bytes.size());
   return ::close(out) == 0 && ok;
 }
 
 bool read_whole(const std::string& path, std::string& bytes, size_t max) {
-  int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  int in = open_safe(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (in < 0) return false;
   bytes.resize(max);
   ssize_t n = ::read(in, &bytes[0], max);

@@ -346,7 +346,9 @@ Backup make_backup(const std::string& path, const File& src, std::string& backup
   return Backup::Failed;
 }
 
-Replace replace(const std::string& temp_path, File& temp_file, const std::string& path, File& src) {
+Replace replace(const std::string& temp_path, File& temp_file, const std::string& path, File& src,
+                std::string& lost) {
+  lost.clear();
   std::u16string temp = long_path(temp_path), target = long_path(path), old = target + kOldSuffix;
   // ReplaceFile opens both files itself: they must be closed, the temporary
   // one no longer to go when it is.
@@ -370,6 +372,7 @@ Replace replace(const std::string& temp_path, File& temp_file, const std::string
     if (!unsupported) return SetLastError(e), Replace::Failed;
     if (!MoveFileExW(W(temp), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return Replace::Failed;
+    lost = "streams, security";  // a plain move keeps the new file's own
   }
   // The new name must survive a power cut: flushing the folder does it, or
   // else flushing the file with its entry.

@@ -168,7 +168,8 @@ int fix(Run& r) {
   if (a.scan.tail == Tail::SecondFile && (why = save_second(r, in, a.scan.tail_at)) != Msg::kCount)
     return fail(r, why, code_of(why), {fileio::last_error()});
   if ((why = why_changed(r, src)) != Msg::kCount) return fail(r, why, kWriteFailed);
-  fileio::Replace done = fileio::replace(made.temp_path, made.temp, r.target, src.f);
+  std::string lost;
+  fileio::Replace done = fileio::replace(made.temp_path, made.temp, r.target, src.f, lost);
   if (done == fileio::Replace::Failed) {
     std::string error = fileio::last_error();
     // A replace that took the original away and failed leaves the repaired
@@ -185,6 +186,7 @@ int fix(Run& r) {
   std::string more = r.second.empty() ? "" : message(r.lang, Msg::SecondSaved, {as_named(r, r.second)});
   if (!r.backup.empty()) more += message(r.lang, Msg::Backup, {r.backup});
   say(r, Msg::Repaired, {findings_text(r.lang, look.found), counts(r, a.scan, look.packets, later)}, more);
+  if (!lost.empty()) warn(r, Msg::AttributesLost, {lost});
   // Repaired all the same: the summary says so, and -i goes on.
   if (done == fileio::Replace::NotDurable)
     return warn(r, Msg::NotDurable, {fileio::last_error()}), kWriteFailed;

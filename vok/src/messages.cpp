@@ -53,6 +53,7 @@ const char* const kEnglish[] = {
     "cannot index: the file needs repair first (vok -f); nothing changed",
     "write failed: %1; the file plays but has no index now; run vok -i again",
     "repaired, but the change may not survive a power cut: %1",
+    "repaired, but not all the original's attributes are kept: %1",
     "removed a stale temporary file %1",
     "usage: vok -f [--no-backup] [--reference GOOD.rm] FILE   repair the structure of a RealMedia file\n"
     "       vok -i FILE                 rebuild its seek index\n"
@@ -117,6 +118,7 @@ const char* const kChinese[] = {
     "无法建立索引：文件需要先修复（vok -f）；未做任何改动",
     "写入失败：%1；文件仍可播放，但现在没有索引；请再运行一次 vok -i",
     "已修复，但断电时这次改动可能丢失：%1",
+    "已修复，但原文件的部分属性未能保留：%1",
     "已删除上次遗留的临时文件 %1",
     "用法：vok -f [--no-backup] [--reference 完好文件.rm] 文件   修复 RealMedia 文件的结构\n"
     "      vok -i 文件                 重建定位索引\n"

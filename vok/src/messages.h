@@ -58,6 +58,7 @@ enum class Msg : uint8_t {
   NeedsRepairFirst,
   IndexWriteFailed,
   NotDurable,
+  AttributesLost,
   StaleTemp,
   // The console
   Usage,

@@ -120,4 +120,36 @@ TEST(Index, InPlaceOnceThenNothingMoreToDo) {
   }
 }
 
+// A producer's index stays only where every record names its packet: its
+// header, its stream, its time.
+struct RecordCase {
+  const char* name;
+  uint32_t ts_delta;    // added to the second record's time
+  int32_t offset_delta;  // added to its offset
+  bool kept;
+};
+const RecordCase kRecords[] = {
+    {"as written", 0, 0, true},
+    {"a time a millisecond off", 1, 0, false},
+    {"an offset into the packet", 0, 2, false},
+};
+
+TEST(Index, AProducersIndexStaysWhereEveryRecordNamesItsPacket) {
+  memfs::reset();
+  console_mem::reset();
+  memfs::put("/m/a.rm", text(build_rm().bytes));
+  ASSERT_EQ(run_vok({"-i", "/m/a.rm"}), 0);
+  std::vector<uint8_t> indexed = bytes(memfs::get("/m/a.rm"));
+  uint64_t record = get32(indexed, 18 + 38) + 20 + 14;  // the first chunk's second record
+  for (const RecordCase& c : kRecords) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> f = indexed;
+    put32(f, record + 2, get32(f, record + 2) + c.ts_delta);
+    put32(f, record + 6, get32(f, record + 6) + uint32_t(c.offset_delta));
+    Indexed r = index_of(f);
+    EXPECT_EQ(r.repair.index_kept, c.kept);
+    EXPECT_EQ(r.plan.changes, !c.kept) << "-i writes an index of its own";
+  }
+}
+
 }  // namespace

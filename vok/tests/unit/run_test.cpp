@@ -198,6 +198,14 @@ const SafetyCase kSafety[] = {
      {"a.rm"},
      "original",
      "cannot write"},
+    {"attributes the replace could not keep are said",
+     damaged,
+     [] { memfs::fail("attributes"); },
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak"},
+     "repaired",
+     "not all the original's attributes are kept: user.xdg.origin.url"},
     {"a stale temporary file goes",
      field_wrong,
      [] { memfs::put("/m/a.rm.vok-tmp", "left by a crash"); },
@@ -344,6 +352,22 @@ TEST(Run, IndexWritesOnlyOverAnIndex) {
     EXPECT_EQ(run_vok({"--check", kFile}), 0);
     EXPECT_EQ(memfs::get(kFile), whole);
   }
+}
+
+// An -i that fails after it began leaves the header pointing at no index,
+// never at bytes past the end of the file.
+TEST(Run, AFailedIndexPointsAtNothing) {
+  std::string whole = indexed();
+  uint64_t at = get32(std::vector<uint8_t>(whole.begin(), whole.end()), 18 + 38);
+  memfs::reset();
+  console_mem::reset();
+  memfs::put(kFile, whole.substr(0, at + 30));
+  memfs::fail("truncate");
+  EXPECT_EQ(run_vok({"-i", kFile}), 5);
+  std::string now = memfs::get(kFile);
+  uint32_t pointer = get32(std::vector<uint8_t>(now.begin(), now.end()), 18 + 38);
+  EXPECT_TRUE(pointer == 0 || (pointer + 4 <= now.size() && now.compare(pointer, 4, "INDX") == 0))
+      << "index_offset " << pointer << " in a file of " << now.size();
 }
 
 // A second vok on the file while the first works on it is turned away;
