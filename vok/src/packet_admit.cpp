@@ -45,7 +45,9 @@ bool Admission::next_of_stream(const Packet& p, Packet& n) {
     if (c != Chunk::None || frame_.trailer_at(q)) return false;
     Shape v = frame_.look(q, n);
     bool framed = v == Shape::Good || v == Shape::Misfit || v == Shape::Stray;
-    if (framed && frame_.chains(q + n.length, v == Shape::Good ? 1 : 2)) {
+    // Kept as the scan keeps it: chained, or a payload proven whole.
+    bool kept = v == Shape::Good && n.proven;
+    if (framed && (kept || frame_.chains(q + n.length, v == Shape::Good ? 1 : 2))) {
       if (v == Shape::Good && n.stream == p.stream) return true;
       q += n.length;
       continue;

@@ -67,6 +67,25 @@ Lost junk_in_block(BuiltFile& f) {
   return Lost{};
 }
 
+// A cook packet's time knocked back to the start, garbage after the next
+// one (a block's, so kept though nothing chains after it), then the file's
+// opening written again: whether the knocked-back packet's own stream keeps
+// to the past is seen in the packet after it, as a rescan sees it.
+Lost knocked_back_before_garbage(BuiltFile& f) {
+  size_t first = find_packet(f, 1, 0, [](const BuiltPacket&) { return true; });
+  size_t i = find_packet(f, 1, f.packets.size() / 2, [](const BuiltPacket& p) { return (p.flags & 2); });
+  size_t j = find_packet(f, 1, i + 1, [](const BuiltPacket&) { return true; });
+  size_t k = find_packet(f, 1, j + 1, [](const BuiltPacket&) { return true; });
+  be::put32(&f.bytes[f.packets[j].offset + 6], f.packets[first].ts);
+  uint64_t at = f.packets[k].offset + f.packets[k].length;
+  std::vector<uint8_t> again(700, 0xA5);
+  again.insert(again.end(), f.bytes.begin() + long(f.packets[first].offset),
+               f.bytes.begin() + long(f.packets[first + 8].offset));
+  f.bytes.insert(f.bytes.begin() + long(at), again.begin(), again.end());
+  for (BuiltPacket& p : f.packets) p.offset += p.offset >= at ? again.size() : 0;
+  return Lost{{f.packets[j].unit}, {}};
+}
+
 struct UnitCase {
   const char* name;
   std::function<Lost(BuiltFile&)> damage;
@@ -138,6 +157,8 @@ const UnitCase kCases[] = {
        return lost;
      },
      "1 damaged region"},
+    {"a time knocked back before garbage and a repeated opening", knocked_back_before_garbage,
+     "1 packet with a timestamp out of order dropped"},
     {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
      "1 damaged region"},
     // The packets of a silent block are alike and share its time: after
