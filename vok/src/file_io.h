@@ -38,6 +38,10 @@ Info stat(const std::string& path);
 std::string resolve(const std::string& path);
 bool is_link(const std::string& path);
 
+// The other names in the folder of `path` (not below it), as paths in the
+// form `path` has.
+std::vector<std::string> siblings(const std::string& path);
+
 // Opens for reading only, sharing with every other program.
 bool open_read(const std::string& path, File& f);
 

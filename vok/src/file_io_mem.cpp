@@ -278,6 +278,13 @@ bool flush(const File& f) { return !refused("flush") && handle(f); }
 void start_flush(const File&) {}
 uint64_t copy_inside(const File&, uint64_t, const File&, uint64_t, uint64_t) { return 0; }
 
+std::vector<std::string> siblings(const std::string& path) {
+  std::vector<std::string> out;
+  for (const std::string& name : memfs::list(folder_of(path)))
+    if (folder_of(path) + "/" + name != path) out.push_back(folder_of(path) + "/" + name);
+  return out;
+}
+
 void close(File& f) {
   if (Handle* h = handle(f)) *h = Handle();
   f.handle = -1;

@@ -170,6 +170,19 @@ bool same_file(const std::string& path, const Id& id) {
          uint64_t(st.st_dev) == id.volume;
 }
 
+std::vector<std::string> siblings(const std::string& path) {
+  std::vector<std::string> out;
+  DIR* d = opendir(dir_of(path).c_str());
+  if (!d) return out;
+  std::string prefix = path.rfind('/') == std::string::npos ? "" : dir_of(path) + "/";
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != ".." && name != name_of(path)) out.push_back(prefix + name);
+  }
+  closedir(d);
+  return out;
+}
+
 Id identity(const File& f) {
   Id id;
   id_of(fd(f), id);

@@ -302,6 +302,24 @@ bool flush(const File& f) { return FlushFileBuffers(h(f)) != 0; }
 void start_flush(const File&) {}
 uint64_t copy_inside(const File&, uint64_t, const File&, uint64_t, uint64_t) { return 0; }
 
+std::vector<std::string> siblings(const std::string& path) {
+  std::vector<std::string> out;
+  size_t slash = path.find_last_of("\\/");
+  std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::u16string self = long_path(path), folder = folder_of(self);
+  std::u16string name = self.substr(self.rfind(u'\\') + 1);
+  WIN32_FIND_DATAW d;
+  HANDLE find = FindFirstFileW(W(folder + (folder.back() == u'\\' ? u"*" : u"\\*")), &d);
+  if (find == INVALID_HANDLE_VALUE) return out;
+  do {
+    std::u16string found = reinterpret_cast<const char16_t*>(d.cFileName);
+    if (found != u"." && found != u".." && found != name && !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      out.push_back(prefix + utf16_to_utf8(found));
+  } while (FindNextFileW(find, &d));
+  FindClose(find);
+  return out;
+}
+
 void close(File& f) {
   if (h(f) != INVALID_HANDLE_VALUE) CloseHandle(h(f));
   f.handle = -1;

@@ -14,6 +14,11 @@ class Reader {
   Reader(const uint8_t* data, uint64_t size);
 
   uint64_t size() const { return size_; }
+  // A reader of the first n bytes of the same file (all of it when smaller).
+  Reader head(uint64_t n) const {
+    uint64_t m = n < size_ ? n : size_;
+    return mem_ ? Reader(mem_, m) : Reader(*file_, m);
+  }
   // Pointer to bytes [offset, offset + n), or null when they run past the end
   // or cannot be read. Valid until the next call. n is at most kMaxSpan.
   const uint8_t* at(uint64_t offset, size_t n);
