@@ -3,12 +3,15 @@
 namespace {
 
 constexpr uint64_t kMaxInput = 0xFFFFFFFFu;
+// Of a reference's packets, enough to know their sizes and keyframes.
+constexpr uint64_t kReferenceScan = 32u << 20;
 
 // A reference's headers for the packets of a file that lost its own, once
 // the reference shows itself sound.
-bool take_reference(Reader& ref, Analysis& a, Headers& ref_h, Scan& ref_scan) {
+bool take_reference(Reader& ref, const std::string& name, Analysis& a, Headers& ref_h, Scan& ref_scan) {
   if (read_headers(ref, ref_h) != HeaderVerdict::Ok || !ref_h.intact()) return false;
-  ref_scan = scan_packets(ref, ref_h);
+  Reader part = ref.head(kReferenceScan);
+  ref_scan = scan_packets(part, ref_h);
   if (ref_scan.read_error) return false;
   a.h = ref_h;
   a.h.prop.num_packets = 0;  // the reference's count says nothing of this file
@@ -16,15 +19,16 @@ bool take_reference(Reader& ref, Analysis& a, Headers& ref_h, Scan& ref_scan) {
   a.h.packets = 0;
   a.h.data_found = false;
   a.h.head_lost = true;
-  a.h.recovered = {{Note::HeadersFromReference, 0}};
+  a.h.recovered = {{Note::HeadersFromReference, 0, name}};
   a.referenced = true;
   return true;
 }
 
 }  // namespace
 
-Analysis analyse(Reader& in, Reader* reference) {
+Analysis analyse(Reader& in, Reader* reference, const std::string& reference_name) {
   Analysis a;
+  a.reference = reference_name;
   if (in.size() > kMaxInput) return a.outcome = Outcome::TooLarge, a;
   a.verdict = read_headers(in, a.h);
   Headers ref_h;
@@ -32,7 +36,7 @@ Analysis analyse(Reader& in, Reader* reference) {
   bool lost = a.verdict == HeaderVerdict::NotRealMedia || a.verdict == HeaderVerdict::Damaged;
   if (a.verdict != HeaderVerdict::Ok && !(lost && reference && a.h.problem != HeaderProblem::RealAudio))
     return a.outcome = Outcome::Headers, a;
-  if (a.verdict != HeaderVerdict::Ok && !take_reference(*reference, a, ref_h, ref_scan))
+  if (a.verdict != HeaderVerdict::Ok && !take_reference(*reference, reference_name, a, ref_h, ref_scan))
     return a.outcome = Outcome::ReferenceBad, a;
   a.scan = scan_packets(in, a.h);
   if (a.scan.read_error) return a.outcome = Outcome::ReadError, a;

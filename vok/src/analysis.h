@@ -3,6 +3,7 @@
 // and the plan of what -f would write. One outcome says where it stopped.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "packet_scan.h"
 #include "reader.h"
@@ -25,11 +26,12 @@ struct Analysis {
   HeaderVerdict verdict = HeaderVerdict::NotRealMedia;
   Headers h;  // the file's own, or the reference's made to fit its packets
   bool referenced = false;
+  std::string reference;  // its name, as vok says it
   Fit fit;
   Scan scan;
   Plan plan;
 };
 
-// `reference`, where given, is read only when the file's own headers are
-// lost; it must outlive the analysis (the plan's head is copied from it).
-Analysis analyse(Reader& in, Reader* reference = nullptr);
+// `reference` (named `reference_name` in what vok says), where given, is
+// read only when the file's own headers are lost.
+Analysis analyse(Reader& in, Reader* reference = nullptr, const std::string& reference_name = "");

@@ -2,6 +2,7 @@
 // messages.cpp words them in the user's language.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 enum class Note : uint8_t {
@@ -16,7 +17,7 @@ enum class Note : uint8_t {
   WrongStreamCount,
   SecondPropDropped,     // a: where a second PROP, the one not read, was
   MetadataDropped,       // the header of the metadata stream, damaged
-  HeadersFromReference,  // the header chunks of another file of the same making
+  HeadersFromReference,  // name: the file of the same making whose header chunks it took
   // Packets
   DamagedRegions,  // a: count
   TruncatedTail,
@@ -47,6 +48,7 @@ enum class Note : uint8_t {
 struct Finding {
   Note note;
   uint64_t a = 0;
+  std::string name;  // a file it names, said for %1 where given
 };
 
 // Findings that count something: a second look adds to them.
@@ -56,10 +58,10 @@ inline bool counts(Note n) {
 }
 
 // Adds a finding once; a second one of the same kind and number is dropped.
-inline void add_finding(std::vector<Finding>& to, Note note, uint64_t a = 0) {
+inline void add_finding(std::vector<Finding>& to, Note note, uint64_t a = 0, const std::string& name = "") {
   for (const Finding& f : to)
     if (f.note == note && f.a == a) return;
-  to.push_back({note, a});
+  to.push_back({note, a, name});
 }
 
 // What a second look at a repair found, added to what the first found.
@@ -68,6 +70,6 @@ inline void merge_findings(std::vector<Finding>& to, const std::vector<Finding>&
     bool added = false;
     for (Finding& t : to)
       if (t.note == f.note && counts(f.note)) t.a += f.a, added = true;
-    if (!added) add_finding(to, f.note, f.a);
+    if (!added) add_finding(to, f.note, f.a, f.name);
   }
 }

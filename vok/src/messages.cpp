@@ -45,6 +45,9 @@ const char* const kEnglish[] = {
     "no packet of stream %1 found",
     "the packets of stream %1 have other sizes",
     "stream %1 has no keyframes where the reference has them, or the other way round",
+    "no RealMedia file beside it was made the same way (%1 looked at): their headers do not fit its packets",
+    "its headers could come from more than one file beside it, or none fits it well: %1; name the one "
+    "that was made the same way with --reference",
     "cannot create a temporary file: %1; nothing changed",
     "cannot write: %1; nothing changed",
     "cannot make a backup: %1; nothing changed",
@@ -110,6 +113,8 @@ const char* const kChinese[] = {
     "找不到流 %1 的数据包",
     "流 %1 的数据包大小不同",
     "流 %1 的关键帧与参考文件不符",
+    "同一文件夹中没有同样方式制作的 RealMedia 文件（查看了 %1 个）：它们的文件头与本文件的数据包不符",
+    "可能有不止一个同一文件夹中的文件可作参考，或者都不够相符：%1；请用 --reference 指定同样方式制作的那个",
     "无法创建临时文件：%1；未做任何改动",
     "无法写入：%1；未做任何改动",
     "无法备份：%1；未做任何改动",
@@ -156,7 +161,7 @@ const FindingText kFindings[] = {
     {"wrong stream count", nullptr, "流的数量错误"},
     {"a second PROP at %1 dropped", nullptr, "删除偏移 %1 处多余的 PROP 头"},
     {"damaged metadata header dropped", nullptr, "删除已损坏的元数据头"},
-    {"headers taken from the reference file", nullptr, "使用参考文件的文件头"},
+    {"headers taken from %1", nullptr, "使用 %1 的文件头"},
     {"1 damaged region", "%1 damaged regions", "%1 处损坏"},
     {"truncated tail", nullptr, "文件末尾不完整"},
     {"zero-filled tail", nullptr, "末尾填充了零"},
@@ -209,6 +214,7 @@ std::string message(Lang lang, Msg id, const std::vector<std::string>& args) {
 std::string finding_text(Lang lang, const Finding& f) {
   const FindingText& t = kFindings[size_t(f.note)];
   const char* text = lang == Lang::Zh ? t.zh : f.a != 1 && t.many ? t.many : t.one;
+  if (!f.name.empty()) return fill(text, {f.name});
   if (f.note != Note::SoundLost) return fill(text, {std::to_string(f.a)});
   // Milliseconds, said as seconds to a tenth.
   uint64_t tenths = (f.a + 50) / 100;

@@ -50,6 +50,8 @@ enum class Msg : uint8_t {
   MisfitNoPackets,
   MisfitSizes,
   MisfitKeyframes,
+  NoneBeside,
+  UnsureBeside,
   NoTemp,
   CannotWrite,
   NoBackup,

@@ -43,17 +43,10 @@ class Scanner {
 bool Scanner::join(uint64_t at, uint64_t& packets) {
   Headers second;
   if (read_headers(in_, second, at) != HeaderVerdict::Ok || !second.intact() || !second.data_found ||
-      second.streams.size() != h_.streams.size())
+      !same_making(in_, h_, in_, second))
     return false;
-  for (size_t i = 0; i < h_.streams.size(); ++i) {
-    const Stream &a = h_.streams[i], &b = second.streams[i];
-    if (a.number != b.number || a.mime != b.mime || a.name != b.name || a.codec_len != b.codec_len ||
-        a.codec.own_clock())
-      return false;
-    std::vector<uint8_t> x(a.codec_len), y(b.codec_len);
-    if (!in_.peek(a.codec_at, x.data(), x.size()) || !in_.peek(b.codec_at, y.data(), y.size()) || x != y)
-      return false;
-  }
+  for (const Stream& s : h_.streams)
+    if (s.codec.own_clock()) return false;
   // The first file's last units are as complete as they will get.
   units_.finish();
   settle();

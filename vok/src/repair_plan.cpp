@@ -357,7 +357,7 @@ Plan plan_repair(Reader& in, const Headers& h, const Scan& s, Reader* head_src) 
     return plan;
   }
   Planner p(in, h, s, plan);
-  for (const Finding& f : h.recovered) add_finding(plan.found, f.note, f.a);
+  plan.found.insert(plan.found.end(), h.recovered.begin(), h.recovered.end());
   if (!h.recovered.empty()) plan.index_only = false;
   Head head;
   if (!build_head(head_src ? *head_src : in, h, head, !head_src)) {

@@ -356,6 +356,20 @@ int physical_stream(const Headers& h, uint16_t number) {
   return -1;
 }
 
+bool same_making(Reader& in_a, const Headers& a, Reader& in_b, const Headers& b) {
+  if (a.streams.size() != b.streams.size()) return false;
+  std::vector<uint8_t> x, y;
+  for (size_t i = 0; i < a.streams.size(); ++i) {
+    const Stream &s = a.streams[i], &t = b.streams[i];
+    if (s.number != t.number || s.mime != t.mime || s.name != t.name || s.codec_len != t.codec_len)
+      return false;
+    x.resize(s.codec_len), y.resize(t.codec_len);
+    if (!in_a.peek(s.codec_at, x.data(), x.size()) || !in_b.peek(t.codec_at, y.data(), y.size()) || x != y)
+      return false;
+  }
+  return true;
+}
+
 HeaderVerdict read_headers(Reader& in, Headers& h, uint64_t from) {
   h = Headers();
   HeaderReader r(in, h);

@@ -96,5 +96,9 @@ HeaderVerdict read_headers(Reader& in, Headers& h, uint64_t from = 0);
 // (`after_was` in the file as it is).
 uint32_t header_count(const Headers& h, size_t after_was, size_t headers, size_t after);
 
+// The same streams, made the same way: numbers, names, types and codec
+// data alike (`a` read from `in_a`, `b` from `in_b`).
+bool same_making(Reader& in_a, const Headers& a, Reader& in_b, const Headers& b);
+
 // Index into h.streams of the physical stream with this number, or -1.
 int physical_stream(const Headers& h, uint16_t number);

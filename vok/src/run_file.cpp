@@ -1,7 +1,11 @@
 // The file a run works on: opened the way its mode needs, analysed, and
 // looked at again before anything is written.
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
+#include "packet_frame.h"
+#include "reference_search.h"
 #include "run.h"
 
 int open_file(Run& r, Source& src) {
@@ -45,29 +49,99 @@ int open_file(Run& r, Source& src) {
   return -1;
 }
 
-// The reference the user named, open for the analysis alone: the plan
-// keeps what it takes from it.
+// A reference, open for the analysis alone: the plan keeps what it takes
+// from it.
 struct Reference {
   fileio::File f;
   std::unique_ptr<Reader> in;
+  std::string name;
   ~Reference() { fileio::close(f); }
 };
 
+namespace {
+
+constexpr size_t kMostLooked = 16;  // files beside it read as references, at most
+
+// One the user named that cannot be opened reads as no RealMedia file: a
+// bad reference.
+void open_named(const std::string& path, Reference& ref) {
+  static const uint8_t kNothing = 0;
+  fileio::Info info = fileio::stat(path);
+  bool opened = info.kind == fileio::Kind::Regular && fileio::open_read(path, ref.f);
+  ref.in.reset(opened ? new Reader(ref.f, info.size) : new Reader(&kNothing, 0));
+  ref.name = path;
+}
+
+std::string name_of(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
+
+size_t alike(const std::string& a, const std::string& b) {
+  size_t n = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n;
+}
+
+// The RealMedia files beside the target, most alike in name first (the
+// episode before shares most of its name), open; at most kMostLooked.
+std::vector<std::unique_ptr<Reference>> open_beside(const Run& r) {
+  std::vector<std::string> names = fileio::siblings(r.target);
+  std::string self = name_of(r.target);
+  std::stable_sort(names.begin(), names.end(), [&](const std::string& x, const std::string& y) {
+    size_t a = alike(name_of(x), self), b = alike(name_of(y), self);
+    return a != b ? a > b : x < y;
+  });
+  std::vector<std::unique_ptr<Reference>> out;
+  for (const std::string& path : names) {
+    if (out.size() == kMostLooked) break;
+    fileio::Info info = fileio::stat(path);
+    if (info.kind != fileio::Kind::Regular || path.find(".vok-tmp") != std::string::npos) continue;
+    std::unique_ptr<Reference> ref(new Reference);
+    if (!fileio::open_read(path, ref->f)) continue;
+    ref->in.reset(new Reader(ref->f, info.size));
+    char magic[4];
+    if (!ref->in->peek(0, magic, 4) || memcmp(magic, ".RMF", 4) != 0) continue;
+    ref->name = name_of(path);
+    out.push_back(std::move(ref));
+  }
+  return out;
+}
+
+// Headers lost as a reference can mend them, where the file holds packets.
+bool headers_lost(Reader& in, const Analysis& a) {
+  if (a.outcome != Outcome::Headers || a.h.problem == HeaderProblem::RealAudio) return false;
+  if (a.verdict == HeaderVerdict::Damaged) return true;
+  return a.verdict == HeaderVerdict::NotRealMedia && find_headless_packets(in) != UINT64_MAX;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+}  // namespace
+
 int analyse_file(Run& r, Reader& in, Analysis& a) {
-  Reference ref;
-  if (!r.a.reference.empty()) {
-    // One that cannot be opened reads as no RealMedia file: a bad reference.
-    static const uint8_t kNothing = 0;
-    fileio::Info info = fileio::stat(r.a.reference);
-    bool opened = info.kind == fileio::Kind::Regular && fileio::open_read(r.a.reference, ref.f);
-    ref.in.reset(opened ? new Reader(ref.f, info.size) : new Reader(&kNothing, 0));
+  Reference named;
+  std::vector<std::unique_ptr<Reference>> beside;
+  Reference* ref = nullptr;
+  if (!r.a.reference.empty()) open_named(r.a.reference, *(ref = &named));
+  Progress p(r, Msg::Scanning, in.size());
+  in.on_window([&](uint64_t at) { p(at); });
+  a = analyse(in, ref ? ref->in.get() : nullptr, ref ? ref->name : "");
+  if (!ref && headers_lost(in, a) && !(beside = open_beside(r)).empty()) {
+    std::vector<Candidate> candidates;
+    for (const auto& b : beside) candidates.push_back({b->name, b->in.get()});
+    Choice c = choose_reference(in, candidates);
+    if (c.taken >= 0) {
+      ref = beside[size_t(c.taken)].get();
+      a = analyse(in, ref->in.get(), ref->name);
+    } else if (c.unsure.empty()) {
+      warn(r, Msg::NoneBeside, {std::to_string(beside.size())});
+    } else {
+      warn(r, Msg::UnsureBeside, {joined(c.unsure)});
+    }
   }
-  {
-    Progress p(r, Msg::Scanning, in.size());
-    in.on_window([&](uint64_t at) { p(at); });
-    a = analyse(in, ref.in.get());
-    in.on_window(nullptr);
-  }
+  in.on_window(nullptr);
   return analysis_failed(r, in, a);
 }
 

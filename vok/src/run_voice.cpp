@@ -84,7 +84,7 @@ int analysis_failed(Run& r, Reader& in, const Analysis& a) {
     case Outcome::Headers:
       return header_problem(r, in, a);
     case Outcome::ReferenceBad:
-      return fail(r, Msg::ReferenceBad, kUnreadable, {r.a.reference});
+      return fail(r, Msg::ReferenceBad, kUnreadable, {a.reference});
     case Outcome::ReferenceMisfit: {
       Msg why = a.fit.misfit == Misfit::NoPackets ? Msg::MisfitNoPackets
                 : a.fit.misfit == Misfit::Sizes   ? Msg::MisfitSizes

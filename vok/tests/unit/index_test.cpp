@@ -124,7 +124,7 @@ TEST(Index, InPlaceOnceThenNothingMoreToDo) {
 // header, its stream, its time.
 struct RecordCase {
   const char* name;
-  uint32_t ts_delta;    // added to the second record's time
+  uint32_t ts_delta;     // added to the second record's time
   int32_t offset_delta;  // added to its offset
   bool kept;
 };

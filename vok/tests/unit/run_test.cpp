@@ -4,8 +4,10 @@
 // is told in a console window that closes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "console_mem.h"
 #include "memfs.h"
@@ -42,6 +44,22 @@ std::string field_wrong() {
   put32(f.bytes, f.prop + 30, 0);
   return text(f.bytes);
 }
+
+// Everything before the packets zeroed: a download that lost its first piece.
+std::string head_lost() {
+  BuiltFile f = build_rm();
+  std::fill(f.bytes.begin(), f.bytes.begin() + long(f.packets[0].offset), 0);
+  return text(f.bytes);
+}
+
+// Files beside it: a shorter one made the same way, and one made otherwise.
+void episode(const std::string& name, int seconds = 5, const char* audio = "audio/x-pn-realaudio") {
+  BuildOptions o;
+  o.seconds = seconds;
+  o.audio_mime = audio;
+  memfs::put("/m/" + name, text(build_rm(o).bytes));
+}
+void other_making() { memfs::put("/m/b.rm", text(build_helix().bytes)); }
 
 std::string repaired(const std::string& bytes) {
   return text(run_pipeline(std::vector<uint8_t>(bytes.begin(), bytes.end())).out);
@@ -214,6 +232,46 @@ const SafetyCase kSafety[] = {
      {"a.rm"},
      "repaired",
      "removed a stale temporary file /m/a.rm.vok-tmp"},
+    {"headers lost: a file beside it made the same way lends them, one made otherwise does not",
+     head_lost,
+     [] { episode("a1.rm"), other_making(); },
+     {"-f"},
+     0,
+     {"a.rm", "a.rm.bak", "a1.rm", "b.rm"},
+     "repaired",
+     "headers taken from a1.rm"},
+    {"headers lost: --check says which file would lend them",
+     head_lost,
+     [] { episode("a1.rm"); },
+     {"--check"},
+     1,
+     {"a.rm", "a1.rm"},
+     "original",
+     "needs repair: headers taken from a1.rm"},
+    {"headers lost: of two made the same way, the one most alike in name",
+     head_lost,
+     [] { episode("a2.rm", 6), episode("0.rm"); },
+     {"-f"},
+     0,
+     {"0.rm", "a.rm", "a.rm.bak", "a2.rm"},
+     "repaired",
+     "headers taken from a2.rm"},
+    {"headers lost: none beside it made the same way",
+     head_lost,
+     [] { other_making(), memfs::put("/m/notes.txt", "not RealMedia"); },
+     {"-f"},
+     3,
+     {"a.rm", "b.rm", "notes.txt"},
+     "original",
+     "no RealMedia file beside it was made the same way (1 looked at)"},
+    {"headers lost: two made otherwise fit as well, and are named",
+     head_lost,
+     [] { episode("a1.rm"), episode("a2.rm", 5, "audio/x-pn-realaudio-plugin"); },
+     {"-f"},
+     3,
+     {"a.rm", "a1.rm", "a2.rm"},
+     "original",
+     "more than one file beside it, or none fits it well: a1.rm, a2.rm"},
     {"-i fails midway",
      unindexed,
      [] { memfs::fail("truncate"); },
@@ -232,6 +290,9 @@ TEST(Run, WhatARepairLeavesBehind) {
     std::string original = c.input();
     memfs::put(kFile, original);
     c.setup();
+    std::map<std::string, std::string> beside;  // vok only reads what it leaves
+    for (const std::string& name : memfs::list("/m"))
+      if ("/m/" + name != kFile) beside[name] = memfs::get("/m/" + name);
     std::vector<std::string> args = c.args;
     args.push_back(kFile);
     EXPECT_EQ(run_vok(args), c.code);
@@ -250,6 +311,10 @@ TEST(Run, WhatARepairLeavesBehind) {
       std::string kept = name.rfind("a.rm.bak", 0) == 0 ? memfs::get("/m/" + name) : original;
       EXPECT_TRUE(kept == original || kept == "older") << name;
     }
+    for (const auto& b : beside)
+      if (memfs::exists("/m/" + b.first)) {
+        EXPECT_EQ(memfs::get("/m/" + b.first), b.second) << b.first;
+      }
     std::string said = all(console_mem::record().out) + all(console_mem::record().err);
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
   }

@@ -28,13 +28,13 @@ TEST(Texts, EveryMessageInBothLanguagesWithTheSameArguments) {
   }
   for (int n = 0; n <= int(Note::DamagedChunksAfter); ++n) {
     SCOPED_TRACE(n);
-    std::string en = finding_text(Lang::En, {Note(n), 7}), zh = finding_text(Lang::Zh, {Note(n), 7});
+    std::string en = finding_text(Lang::En, {Note(n), 7, ""}), zh = finding_text(Lang::Zh, {Note(n), 7, ""});
     EXPECT_FALSE(en.empty());
     EXPECT_NE(en, zh);
     EXPECT_EQ(en.find('7') != std::string::npos, zh.find('7') != std::string::npos) << en << " | " << zh;
   }
-  EXPECT_EQ(finding_text(Lang::En, {Note::DamagedRegions, 1}), "1 damaged region");
-  EXPECT_EQ(finding_text(Lang::En, {Note::DamagedRegions, 2}), "2 damaged regions");
+  EXPECT_EQ(finding_text(Lang::En, {Note::DamagedRegions, 1, ""}), "1 damaged region");
+  EXPECT_EQ(finding_text(Lang::En, {Note::DamagedRegions, 2, ""}), "2 damaged regions");
 }
 
 TEST(Texts, NamesRoundTripThroughUtf16) {
