@@ -37,6 +37,7 @@ TOOLS = b"C:\\My Tools\\"                 # a folder name with a space
 GBK_TOOLS = "C:\\影音 修复\\".encode(GBK)  # and one with GBK characters
 MOVIE = b"C:\\My Movies\\a b&c.rm"
 GBK_MOVIE = "C:\\My Movies\\电影 修复.rm".encode(GBK)
+RMVB_MOVIE = "C:\\My Movies\\第2集.rmvb".encode(GBK)  # no right-click entry: dropped
 
 REPAIR_TOOLS = b"C:\\Repair Kit\\"  # vokxp.exe with the real vok.exe
 GEN_BIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "vok", "bench", "gen_big.py")
@@ -156,7 +157,7 @@ def _():
 
 @case("a file dropped on the program reaches the repair tool")
 def _():
-    for movie in (MOVIE, GBK_MOVIE):
+    for movie in (MOVIE, GBK_MOVIE, RMVB_MOVIE):
         clear_log(TOOLS)
         r = vokxp(TOOLS, b'"' + movie + b'"')
         check_eq((r.boxes, r.exit), ([], 0), "boxes and exit code")
@@ -327,6 +328,29 @@ def _():
         text = f.read().decode(GBK)
     check("已修复" in text and "已建立索引" in text and PROMPT not in text, "the console code page: %r" % text)
     check_repaired_here(piped, damaged)
+
+
+@case("an .rmvb that lost its headers, dropped on the program, takes them from the episode beside it")
+def _():
+    episode2 = "C:\\Episodes\\第2集.rmvb"
+    sound = rmrepair.make_sound(os.path.join(P.root, "sound.rm"))
+    put_movie("C:\\Episodes\\第1集.rmvb", sound)
+    packets = sound.index(b"DATA") + 18
+    damaged = bytes(packets) + sound[packets:len(sound) * 80 // 100]
+    path = put_movie(episode2, damaged)
+    check(P.shell(VERB, episode2.encode(GBK), timeout=TIMEOUT).startswith("shell-failed"),
+          "no right-click entry on .rmvb")
+    # A drop starts the repair script (see above); piped, it shows what vok said.
+    out = b"C:\\Episodes\\said.txt"
+    run = P.run(b'cmd /c ""' + REPAIR_TOOLS + b'vok-xp.bat" "' + episode2.encode(GBK) + b'" > "' + out + b'""',
+                cwd=REPAIR_TOOLS, timeout=TIMEOUT)
+    check_eq((run.exit, run.timed_out), (0, False), "ended by itself: %r" % run.raw)
+    with open(unix(out), "rb") as f:
+        text = f.read().decode(GBK)
+    check("使用 第1集.rmvb 的文件头" in text, "names the episode it took the headers from: %r" % text)
+    check_repaired_here(path, damaged)
+    with open(unix("C:\\Episodes\\第1集.rmvb"), "rb") as f:
+        check_eq(f.read(), sound, "the episode beside it is only read")
 
 
 # -- failures ------------------------------------------------------------

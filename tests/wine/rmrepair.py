@@ -15,16 +15,21 @@ SOURCE_SECONDS = 20
 DAMAGE = "4096 bytes zeroed at 40 %, cut at 80 %"
 
 
-def make_damaged(path):
-    """Writes a RealMedia file to path as a broken download leaves it:
-    ffmpeg's 20 s of RealVideo 2 and AC-3 (no index), 4096 bytes zeroed at
-    40 % and everything after 80 % gone. Returns (size before the damage,
-    the damaged bytes)."""
+def make_sound(path):
+    """Writes ffmpeg's 20 s of RealVideo 2 and AC-3 (no index) to path;
+    returns its bytes."""
     subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
                     "-f", "lavfi", "-i", "sine=f=440", "-t", str(SOURCE_SECONDS), "-c:v", "rv20", "-c:a", "ac3",
                     "-f", "rm", path], check=True, stdin=subprocess.DEVNULL)
     with open(path, "rb") as f:
-        data = bytearray(f.read())
+        return f.read()
+
+
+def make_damaged(path):
+    """Writes a RealMedia file to path as a broken download leaves it:
+    make_sound()'s file with 4096 bytes zeroed at 40 % and everything after
+    80 % gone. Returns (size before the damage, the damaged bytes)."""
+    data = bytearray(make_sound(path))
     size = len(data)
     hole = size * 40 // 100
     data[hole:hole + 4096] = bytes(4096)

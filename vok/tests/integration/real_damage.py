@@ -15,6 +15,7 @@ import argparse
 import math
 import os
 import random
+import re
 import shutil
 import sys
 import tempfile
@@ -42,6 +43,8 @@ class Variant:
     data: bytes
     ranges: list              # damaged [start, end) in the original
     joined: bool = False      # the original twice: the second copy's times may move
+    beside: bool = False      # an episode made the same way, and a file made otherwise, in its folder
+    refusable: bool = False   # vok may refuse it (the file then stays as it was)
 
 
 # --- damage -----------------------------------------------------------------------
@@ -102,6 +105,19 @@ def metadata_damaged(orig, m):
     return [Variant("metadata_damaged", data, [])]
 
 
+def head_lost(orig, m):
+    """The first piece zeroed, and the header chunks alone: with no file
+    beside it made the same way, and with one."""
+    piece = 4096 if len(orig) < 100_000 else 16384
+    first = m.packets[0].offset
+    out = []
+    for case, end in (("first_piece_zeroed", piece), ("headers_zeroed", first)):
+        data = bytes(end) + orig[end:]
+        out.append(Variant(case, data, [(0, end)], refusable=True))
+        out.append(Variant(case + "_beside", data, [(0, end)], beside=True))
+    return out
+
+
 def variants(orig, m):
     rng = random.Random(SEED)
     out = [Variant("clean", orig, []), flip_unknown(orig, m, rng)]
@@ -109,7 +125,7 @@ def variants(orig, m):
         out.append(flip_swap(orig, m))
     out += [cut(orig, f) for f in (0.3, 0.6, 0.9)]
     out += [zero_pieces(orig, rng), Variant("joined_self", orig + orig, [], joined=True)]
-    return out + metadata_damaged(orig, m)
+    return out + metadata_damaged(orig, m) + head_lost(orig, m)
 
 
 # --- measurements ---------------------------------------------------------------------
@@ -124,6 +140,10 @@ class Row:
     kept: int = 0
     last_ts: float = None     # s, the last packet of the final file
     excused: dict = field(default_factory=dict)    # (player, fraction): why the player, not the file, fails
+    refusable: bool = False
+    beside: bool = False
+    own_kept: int = 0         # packets kept where the file's own headers are in place
+    own_errors: set = field(default_factory=set)   # and the decode errors then
 
 
 def measure(path):
@@ -154,33 +174,68 @@ def count_kept(want, got, joined):
     return n
 
 
-def excuse(player, detail, path, sound, original, t):
-    """Why a failed seek after -i is the player's own trouble, or None."""
+def mplayer_from_first_packet(path, detail, t):
+    """MPlayer landed where a seek to t from the first packet's time lands."""
+    found = re.match(r"first [AV] at (-?[\d.]+) s", detail)
+    first = min((s["times"][0] for s in players.layout(path).values() if s["times"]), default=0)
+    if not found or first < 0.5:
+        return False
+    low, high = players.landing_window(path, t + first)
+    return low <= float(found.group(1)) <= high
+
+
+def excuse(player, detail, path, sound, original, t, own=None):
+    """Why a failed seek after -i is the player's own trouble, or None; `own`
+    is the repair with the file's own headers, where they were lost."""
     if player == "ffmpeg" and players.ffmpeg_cannot_seek(path):
         return "the stream FFmpeg seeks in has one keyframe"
     if player == "gstreamer" and players.GST_LOST_SYNC in detail and sound:
         return "rmdemux lost sync in a sound file"
+    if player == "mplayer" and mplayer_from_first_packet(path, detail, t):
+        return "MPlayer's -ss counts from the first packet, which the lost head took past 0 s"
+    if own and not players.PLAYERS[player](own, t)[0]:
+        return "fails the same with the file's own headers"
     if t < (players.duration(original) or 0) and not players.PLAYERS[player](original, t)[0]:
         return "fails on the original at that time too"
     return None
 
 
-def excuses(row, path, sound, original):
+def excuses(row, path, sound, original, own):
     total = row.states["-i"]["view"]["duration"] or 0
     out = {}
     for player, results in row.states["-i"]["seeks"].items():
         for fraction, ok, detail in results:
-            why = None if ok else excuse(player, detail, path, sound, original, fraction * total)
+            why = None if ok else excuse(player, detail, path, sound, original, fraction * total, own)
             if why:
                 out[(player, fraction)] = why
     return out
 
 
-def run_case(vok, work, name, original, m, v):
+EPISODE = "第1集.rm"
+
+
+def put_beside(vok, work, folder, original, other):
+    """An earlier episode made the same way (the original cut short and
+    repaired: other counts, sizes and durations in its headers) and a file
+    made otherwise."""
+    scratch = tempfile.mkdtemp(dir=work, prefix="episode-")
+    episode = os.path.join(scratch, EPISODE)
+    orig = read(original)
+    put(episode, orig[:len(orig) * 6 // 10])
+    if vok("-f", "--no-backup", EPISODE, cwd=scratch).code != 0:
+        put(episode, orig)  # too short to cut: the same episode again
+    shutil.copy(episode, os.path.join(folder, EPISODE))
+    shutil.copy(other, os.path.join(folder, "other.rm"))
+
+
+def run_case(vok, work, name, original, m, v, other):
     folder = tempfile.mkdtemp(dir=work, prefix=f"{name}-{v.case}-")
     path = os.path.join(folder, name)
     put(path, v.data)
+    if v.beside:
+        put_beside(vok, work, folder, original, other)
     row = Row(name, v.case)
+    row.refusable, row.beside = v.refusable, v.beside
     row.states["before"] = measure(path)
     for args in ("--check", "-f", "-i"):
         row.runs[args] = vok(args, name, cwd=folder)
@@ -193,8 +248,31 @@ def run_case(vok, work, name, original, m, v):
     row.untouched = len(want) * (2 if v.joined else 1)
     row.kept = count_kept(want, oracle.container_packets(final, fm), v.joined)
     row.last_ts = max(p.ts for p in fm.packets) / 1000 if fm.packets else None
-    row.excused = excuses(row, path, fm.sound, original)
+    own = repaired_with_own_headers(vok, work, orig, m, v) if v.beside else None
+    if own:
+        final = read(own)
+        row.own_kept = count_kept(want, oracle.container_packets(final, rmwalk.walk(final)), False)
+        row.own_errors = {quiet(e) for e in players.ffmpeg_view(own)["errors"]}
+    row.excused = excuses(row, path, fm.sound, original, own)
     return row
+
+
+def repaired_with_own_headers(vok, work, orig, m, v):
+    """The same packets with the original's header chunks in place, after -f and -i."""
+    scratch = tempfile.mkdtemp(dir=work, prefix="own-")
+    first = m.packets[0].offset
+    put(os.path.join(scratch, NAME_OWN), orig[:first] + v.data[first:])
+    vok("-f", "--no-backup", NAME_OWN, cwd=scratch)
+    vok("-i", NAME_OWN, cwd=scratch)
+    return os.path.join(scratch, NAME_OWN)
+
+
+NAME_OWN = "own.rm"
+
+
+def quiet(error):
+    """An error line without the file's path and the decoder's address."""
+    return re.sub(r" @ 0x[0-9a-f]+", "", error.split(": ", 1)[-1] if "/" in error.split(": ", 1)[0] else error)
 
 
 # --- what a correct repair must satisfy ---------------------------------------------------
@@ -214,8 +292,14 @@ def problems(row):
     beyond the damage are only reported: those of an incomplete unit may go.
     A seek the player fails for its own reasons (excuses()) does not count."""
     out = crash_problems(row)
+    if (row.refusable or row.beside and row.own_kept == 0) and row.runs["-f"].code in (3, 4):
+        return out
+    if row.beside and row.kept < row.own_kept:
+        out.append(f"{row.kept} packets kept, {row.own_kept} with the file's own headers")
+    if row.beside and f"headers taken from {EPISODE}" not in row.runs["-f"].out:
+        out.append(f"want the headers of {EPISODE}: {row.runs['-f'].out.strip()}")
     after = row.states["-i"]
-    errors = after["view"]["errors"]
+    errors = [e for e in after["view"]["errors"] if quiet(e) not in row.own_errors]
     if errors:
         out.append(f"{len(errors)} decode error lines after repair, first: {errors[0]}")
     if row.runs["-f"].code == 0:
@@ -289,6 +373,9 @@ def print_details(rows):
                 print(f"- {name}: {p} fails at {', '.join(failed)}{excused}: {first}")
         for e in final["view"]["errors"][:1]:
             print(f"- {name}: decode: {e}")
+        if row.beside:
+            print(f"- {name}: {row.kept} of {row.untouched} untouched packets kept "
+                  f"({100 * row.kept / max(row.untouched, 1):.1f} %), {row.own_kept} with its own headers")
 
 
 def main():
@@ -304,13 +391,14 @@ def main():
         return 0
     vok, work, rows = Vok(a.vok), tempfile.mkdtemp(prefix="vok-real-"), []
     try:
-        for name in names:
+        for i, name in enumerate(names):
             original = os.path.join(REALDATA, name)
+            other = os.path.join(REALDATA, names[(i + 1) % len(names)])
             orig = read(original)
             m = rmwalk.walk(orig)
             for v in variants(orig, m):
                 if not a.only or a.only in f"{name}/{v.case}":
-                    rows.append(run_case(vok, work, name, original, m, v))
+                    rows.append(run_case(vok, work, name, original, m, v, other))
         print_table(rows)
         print_details(rows)
         if not a.check:

@@ -65,10 +65,10 @@ def leftovers(folder, allowed):
     return [f"left in the folder: {extra}"] if extra else []
 
 
-def backup_problems(folder, original, after, name=NAME):
+def backup_problems(folder, original, after, name=NAME, others=()):
     """A backup must exist and hold the original whenever bytes were removed."""
     bak = os.path.join(folder, name + ".bak")
-    problems = leftovers(folder, [name, name + ".bak"])
+    problems = leftovers(folder, [name, name + ".bak", *others])
     if len(after) < len(original) and not os.path.exists(bak):
         problems.append(f"-f removed {len(original) - len(after)} bytes but made no {name}.bak")
     if os.path.exists(bak) and read(bak) != original:
@@ -211,12 +211,15 @@ def recover_case(ctx, fx):
     return problems
 
 
-def head_lost_case(ctx, fx):
-    """Without headers vok says where the packets start and what can repair
-    it; with a file made the same way as reference it repairs."""
+def head_lost_case(ctx, fx, beside):
+    """Without headers, and nothing beside it made the same way, vok says
+    where the packets start and what can repair it; with a file made the same
+    way as reference, named or (`beside`) in its folder, it repairs."""
     folder = ctx.folder()
     path = os.path.join(folder, NAME)
     put(path, fx.data)
+    if beside:
+        put(os.path.join(folder, "other.rm"), ctx.clean["a_ac3"])
     before = state(path)
     problems = []
     for args in (["--check"], ["-f"], ["-i"]):
@@ -224,17 +227,23 @@ def head_lost_case(ctx, fx):
         problems += [f"{args[0]}: {p}" for p in error_problems(r, 3, NAME) + untouched(before, path)]
         if "packets start at offset" not in r.err or "--reference" not in r.err:
             problems.append(f"{args[0]}: want where the packets start and --reference: {r.err.strip()!r}")
-    good = os.path.join(ctx.folder(), "good.rm")
+        if beside and args[0] != "-i" and "(1 looked at)" not in r.err:
+            problems.append(f"{args[0]}: want the file beside it looked at: {r.err.strip()!r}")
+    good = os.path.join(folder if beside else ctx.folder(), "第1集.rm")
     put(good, ctx.clean["av_rv20_ac3_15s"])
-    r = ctx.vok("-f", "--reference", good, NAME, cwd=folder)
+    r = ctx.vok("-f", NAME, cwd=folder) if beside else ctx.vok("-f", "--reference", good, NAME, cwd=folder)
     if r.code != 0:
-        return problems + [f"-f --reference: want exit 0: {r}"]
+        return problems + [f"-f: want exit 0: {r}"]
+    if beside and "headers taken from 第1集.rm" not in r.out:
+        problems.append(f"want the file beside it named: {r.out.strip()!r}")
     fixed = read(path)
-    problems += backup_problems(folder, fx.data, fixed)
+    problems += backup_problems(folder, fx.data, fixed, others=["other.rm", "第1集.rm"] if beside else [])
+    if read(good) != ctx.clean["av_rv20_ac3_15s"]:
+        problems.append("the reference changed")
     v = judge(ctx.scratch, fixed, fx)
     # The first keyframe went with the head: the decoder starts on a P-frame.
     problems += [p for p in v.problems if "first frame is no keyframe" not in p]
-    ctx.recovered.append((fx.name + " with --reference", r.out.strip()))
+    ctx.recovered.append((fx.name + (" beside" if beside else " with --reference"), r.out.strip()))
     ctx.rows.append((fx.name, v.original, v.expected, v.kept, "", "FAIL" if problems else "ok"))
     return problems
 
@@ -546,9 +555,9 @@ def cases(ctx):
         yield f"repair/{fx.name}", repair_case, fx
     for fx in fixtures.recoverable(ctx.clean["av_rv20_ac3"]):
         yield fx.name, recover_case, fx
-    for n in (4096, 65536):
+    for n, beside in ((4096, False), (65536, True)):
         fx = fixtures.head_lost(ctx.clean["av_rv20_ac3"], n)
-        yield fx.name, head_lost_case, fx
+        yield fx.name, head_lost_case, fx, beside
     yield "recover/reference_of_other_streams", misfit_case
     yield "recover/two_files_of_one_making", joined_case
     yield "recover/two_different_files", second_file_case
