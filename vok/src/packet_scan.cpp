@@ -68,7 +68,9 @@ void Scanner::settle() {
     if (d.keep) {
       accept(d.p);
     } else {
-      s_.stats[size_t(d.p.stream)].tail_dropped = true;
+      StreamStats& st = s_.stats[size_t(d.p.stream)];
+      st.tail_dropped = true;
+      ++st.incomplete;
       ++s_.incomplete;
     }
   }

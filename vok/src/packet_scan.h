@@ -36,6 +36,7 @@ struct StreamStats {
   uint32_t max_key_ts = 0;  // the latest keyframe, or flagged audio packet (a block's start)
   bool keyed = false;
   bool tail_dropped = false;  // its last unit was incomplete and left out
+  uint64_t incomplete = 0;    // packets left out with a unit that lost a part
   uint32_t span_at_max = 0;   // what the packet with the largest timestamp covers
   uint64_t bucket_bytes = 0, max_bucket_bytes = 0;
   uint32_t bucket = 0;

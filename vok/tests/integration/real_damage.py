@@ -144,6 +144,7 @@ class Row:
     beside: bool = False
     own_kept: int = 0         # packets kept where the file's own headers are in place
     own_errors: set = field(default_factory=set)   # and the decode errors then
+    own_said: tuple = None    # and -f's exit code, and its error where it failed
 
 
 def measure(path):
@@ -248,7 +249,7 @@ def run_case(vok, work, name, original, m, v, other):
     row.untouched = len(want) * (2 if v.joined else 1)
     row.kept = count_kept(want, oracle.container_packets(final, fm), v.joined)
     row.last_ts = max(p.ts for p in fm.packets) / 1000 if fm.packets else None
-    own = repaired_with_own_headers(vok, work, orig, m, v) if v.beside else None
+    own, row.own_said = repaired_with_own_headers(vok, work, orig, m, v) if v.beside else (None, None)
     if own:
         final = read(own)
         row.own_kept = count_kept(want, oracle.container_packets(final, rmwalk.walk(final)), False)
@@ -262,9 +263,9 @@ def repaired_with_own_headers(vok, work, orig, m, v):
     scratch = tempfile.mkdtemp(dir=work, prefix="own-")
     first = m.packets[0].offset
     put(os.path.join(scratch, NAME_OWN), orig[:first] + v.data[first:])
-    vok("-f", "--no-backup", NAME_OWN, cwd=scratch)
+    r = vok("-f", "--no-backup", NAME_OWN, cwd=scratch)
     vok("-i", NAME_OWN, cwd=scratch)
-    return os.path.join(scratch, NAME_OWN)
+    return os.path.join(scratch, NAME_OWN), (r.code, said(r, NAME_OWN) if r.code else "")
 
 
 NAME_OWN = "own.rm"
@@ -292,7 +293,10 @@ def problems(row):
     beyond the damage are only reported: those of an incomplete unit may go.
     A seek the player fails for its own reasons (excuses()) does not count."""
     out = crash_problems(row)
-    if (row.refusable or row.beside and row.own_kept == 0) and row.runs["-f"].code in (3, 4):
+    f = row.runs["-f"]
+    if row.beside and row.own_said[0] and (f.code, said(f, row.file)) != row.own_said:
+        out.append(f"-f: {f.code} {said(f, row.file)!r}, with the file's own headers {row.own_said}")
+    if (row.refusable or row.beside and row.own_said[0]) and f.code in (3, 4):
         return out
     if row.beside and row.kept < row.own_kept:
         out.append(f"{row.kept} packets kept, {row.own_kept} with the file's own headers")
