@@ -61,6 +61,7 @@ struct Reference {
 namespace {
 
 constexpr size_t kMostLooked = 16;  // files beside it read as references, at most
+constexpr size_t kMostTried = 64;   // names beside it opened to find them, at most (a downloads folder)
 
 // One the user named that cannot be opened reads as no RealMedia file: a
 // bad reference.
@@ -81,7 +82,7 @@ size_t alike(const std::string& a, const std::string& b) {
 }
 
 // The RealMedia files beside the target, most alike in name first (the
-// episode before shares most of its name), open; at most kMostLooked.
+// episode before shares most of its name), open.
 std::vector<std::unique_ptr<Reference>> open_beside(const Run& r) {
   std::vector<std::string> names = fileio::siblings(r.target);
   std::string self = name_of(r.target);
@@ -89,6 +90,7 @@ std::vector<std::unique_ptr<Reference>> open_beside(const Run& r) {
     size_t a = alike(name_of(x), self), b = alike(name_of(y), self);
     return a != b ? a > b : x < y;
   });
+  if (names.size() > kMostTried) names.resize(kMostTried);
   std::vector<std::unique_ptr<Reference>> out;
   for (const std::string& path : names) {
     if (out.size() == kMostLooked) break;
