@@ -8,7 +8,8 @@ constexpr uint64_t kReferenceScan = 32u << 20;
 
 // A reference's headers for the packets of a file that lost its own, once
 // the reference shows itself sound.
-bool take_reference(Reader& ref, const std::string& name, Analysis& a, Headers& ref_h, Scan& ref_scan) {
+bool take_reference(const Lender& lender, Analysis& a, Headers& ref_h, Scan& ref_scan) {
+  Reader& ref = *lender.in;
   if (read_headers(ref, ref_h) != HeaderVerdict::Ok || !ref_h.intact()) return false;
   Reader part = ref.head(kReferenceScan);
   ref_scan = scan_packets(part, ref_h);
@@ -19,16 +20,17 @@ bool take_reference(Reader& ref, const std::string& name, Analysis& a, Headers& 
   a.h.packets = 0;
   a.h.data_found = false;
   a.h.head_lost = true;
-  a.h.recovered = {{Note::HeadersFromReference, 0, name}};
+  a.h.recovered = {{lender.rebuilt ? Note::HeadersRebuilt : Note::HeadersFromReference, 0, lender.name}};
   a.referenced = true;
   return true;
 }
 
 }  // namespace
 
-Analysis analyse(Reader& in, Reader* reference, const std::string& reference_name) {
+Analysis analyse(Reader& in, const Lender& lender) {
   Analysis a;
-  a.reference = reference_name;
+  a.reference = lender.name;
+  Reader* reference = lender.in;
   if (in.size() > kMaxInput) return a.outcome = Outcome::TooLarge, a;
   a.verdict = read_headers(in, a.h);
   Headers ref_h;
@@ -36,7 +38,7 @@ Analysis analyse(Reader& in, Reader* reference, const std::string& reference_nam
   bool lost = a.verdict == HeaderVerdict::NotRealMedia || a.verdict == HeaderVerdict::Damaged;
   if (a.verdict != HeaderVerdict::Ok && !(lost && reference && a.h.problem != HeaderProblem::RealAudio))
     return a.outcome = Outcome::Headers, a;
-  if (a.verdict != HeaderVerdict::Ok && !take_reference(*reference, reference_name, a, ref_h, ref_scan))
+  if (a.verdict != HeaderVerdict::Ok && !take_reference(lender, a, ref_h, ref_scan))
     return a.outcome = Outcome::ReferenceBad, a;
   a.scan = scan_packets(in, a.h);
   if (a.scan.read_error) return a.outcome = Outcome::ReadError, a;

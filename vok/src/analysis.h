@@ -21,17 +21,25 @@ enum class Outcome : uint8_t {
   Refused,  // `plan.refused`
 };
 
+// Headers for a file whose own are lost: a reference file's, or those
+// rebuilt from its packets (`name` then says what they are). They must
+// outlive the analysis.
+struct Lender {
+  Reader* in = nullptr;
+  std::string name;  // as vok says it
+  bool rebuilt = false;
+};
+
 struct Analysis {
   Outcome outcome = Outcome::Ok;
   HeaderVerdict verdict = HeaderVerdict::NotRealMedia;
   Headers h;  // the file's own, or the reference's made to fit its packets
   bool referenced = false;
-  std::string reference;  // its name, as vok says it
+  std::string reference;  // the lender's name
   Fit fit;
   Scan scan;
   Plan plan;
 };
 
-// `reference` (named `reference_name` in what vok says), where given, is
-// read only when the file's own headers are lost.
-Analysis analyse(Reader& in, Reader* reference = nullptr, const std::string& reference_name = "");
+// The lender, where given, is read only when the file's own headers are lost.
+Analysis analyse(Reader& in, const Lender& lender = Lender());

@@ -18,6 +18,7 @@ enum class Note : uint8_t {
   SecondPropDropped,     // a: where a second PROP, the one not read, was
   MetadataDropped,       // the header of the metadata stream, damaged
   HeadersFromReference,  // name: the file of the same making whose header chunks it took
+  HeadersRebuilt,        // name: what the packets showed the streams to be
   // Packets
   DamagedRegions,  // a: count
   TruncatedTail,

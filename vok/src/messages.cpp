@@ -48,6 +48,9 @@ const char* const kEnglish[] = {
     "no RealMedia file beside it was made the same way (%1 looked at): their headers do not fit its packets",
     "its headers could come from more than one file beside it, or none fits it well: %1; name the one "
     "that was made the same way with --reference",
+    "the packets do not say for sure what stream %1 is: its headers cannot be rebuilt from them",
+    "the packets of stream %1 fit more than one setting of its codec (%2): its headers cannot be rebuilt "
+    "from them",
     "cannot create a temporary file: %1; nothing changed",
     "cannot write: %1; nothing changed",
     "cannot make a backup: %1; nothing changed",
@@ -115,6 +118,8 @@ const char* const kChinese[] = {
     "流 %1 的关键帧与参考文件不符",
     "同一文件夹中没有同样方式制作的 RealMedia 文件（查看了 %1 个）：它们的文件头与本文件的数据包不符",
     "可能有不止一个同一文件夹中的文件可作参考，或者都不够相符：%1；请用 --reference 指定同样方式制作的那个",
+    "无法从数据包确定流 %1 是什么，不能据此重建文件头",
+    "流 %1 的数据包与编码器的多种设置都相符（%2），不能据此重建文件头",
     "无法创建临时文件：%1；未做任何改动",
     "无法写入：%1；未做任何改动",
     "无法备份：%1；未做任何改动",
@@ -162,6 +167,7 @@ const FindingText kFindings[] = {
     {"a second PROP at %1 dropped", nullptr, "删除偏移 %1 处多余的 PROP 头"},
     {"damaged metadata header dropped", nullptr, "删除已损坏的元数据头"},
     {"headers taken from %1", nullptr, "使用 %1 的文件头"},
+    {"headers rebuilt from the packets (%1)", nullptr, "根据数据包重建了文件头（%1）"},
     {"1 damaged region", "%1 damaged regions", "%1 处损坏"},
     {"truncated tail", nullptr, "文件末尾不完整"},
     {"zero-filled tail", nullptr, "末尾填充了零"},

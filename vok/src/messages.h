@@ -52,6 +52,8 @@ enum class Msg : uint8_t {
   MisfitKeyframes,
   NoneBeside,
   UnsureBeside,
+  NotRebuilt,
+  RebuiltAlike,
   NoTemp,
   CannotWrite,
   NoBackup,

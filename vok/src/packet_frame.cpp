@@ -268,9 +268,17 @@ bool headless_chain(Reader& in, uint64_t q, int want) {
 
 }  // namespace
 
-uint64_t find_headless_packets(Reader& in) {
-  uint64_t limit = in.size() < kHeadlessSearch ? in.size() : kHeadlessSearch;
-  for (uint64_t q = 0; q + 12 <= limit; ++q)
+uint64_t find_headless_packets(Reader& in, uint64_t from) {
+  uint64_t limit = in.size() - from < kHeadlessSearch ? in.size() : from + kHeadlessSearch;
+  uint8_t eight[8];
+  for (uint64_t q = from; q + 12 <= limit; ++q) {
+    // No packet starts where its length field would be zero: zero fill is
+    // passed five bytes at a time.
+    if (q + 8 <= limit && in.peek(q, eight, 8) && !(be::u32(eight) | be::u32(eight + 4))) {
+      q += 4;
+      continue;
+    }
     if (headless_chain(in, q, 8)) return q;
+  }
   return UINT64_MAX;
 }

@@ -93,5 +93,5 @@ class Framer {
 };
 
 // Where packets seem to start in a file whose headers are gone: the first
-// place from which a run of packets chains, or UINT64_MAX.
-uint64_t find_headless_packets(Reader& in);
+// place at or after `from` from which a run of packets chains, or UINT64_MAX.
+uint64_t find_headless_packets(Reader& in, uint64_t from = 0);

@@ -29,7 +29,9 @@ Choice choose_reference(Reader& damaged, const std::vector<Candidate>& candidate
   Reader part = damaged.head(kJudged);
   std::vector<Fitted> fits;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    Analysis a = analyse(part, candidates[i].in, candidates[i].name);
+    Lender lender;
+    lender.in = candidates[i].in, lender.name = candidates[i].name;
+    Analysis a = analyse(part, lender);
     // Packets of its streams that make no whole unit still show the fit.
     bool framed = a.outcome == Outcome::Ok ||
                   (a.outcome == Outcome::Refused && a.plan.refused == Refusal::NothingWhole);

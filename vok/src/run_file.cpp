@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "header_rebuild.h"
 #include "packet_frame.h"
 #include "reference_search.h"
 #include "run.h"
@@ -122,27 +123,44 @@ std::string joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
+// A lender of headers for the file's packets: a file beside it made the
+// same way, else headers rebuilt from the packets where they determine
+// them. False, having said why, where neither can be had.
+bool lend_headers(Run& r, Reader& in, std::vector<std::unique_ptr<Reference>>& beside, Rebuilt& rebuilt,
+                  Lender& lender) {
+  beside = open_beside(r);
+  std::vector<Candidate> candidates;
+  for (const auto& b : beside) candidates.push_back({b->name, b->in.get()});
+  Choice c = choose_reference(in, candidates);
+  if (c.taken >= 0) {
+    lender.in = beside[size_t(c.taken)]->in.get(), lender.name = beside[size_t(c.taken)]->name;
+    return true;
+  }
+  if (!c.unsure.empty()) return warn(r, Msg::UnsureBeside, {joined(c.unsure)}), false;
+  if (rebuild_headers(in, rebuilt)) {
+    rebuilt.reader.reset(new Reader(rebuilt.file.data(), rebuilt.file.size()));
+    lender.in = rebuilt.reader.get(), lender.name = rebuilt.said, lender.rebuilt = true;
+    return true;
+  }
+  if (!beside.empty()) warn(r, Msg::NoneBeside, {std::to_string(beside.size())});
+  std::string number = std::to_string(rebuilt.unknown);
+  if (rebuilt.unknown >= 0 && rebuilt.alike.empty()) warn(r, Msg::NotRebuilt, {number});
+  if (rebuilt.unknown >= 0 && !rebuilt.alike.empty()) warn(r, Msg::RebuiltAlike, {number, rebuilt.alike});
+  return false;
+}
+
 int analyse_file(Run& r, Reader& in, Analysis& a) {
   Reference named;
   std::vector<std::unique_ptr<Reference>> beside;
-  Reference* ref = nullptr;
-  if (!r.a.reference.empty()) open_named(r.a.reference, *(ref = &named));
+  Rebuilt rebuilt;
+  Lender lender;
+  if (!r.a.reference.empty())
+    open_named(r.a.reference, named), lender.in = named.in.get(), lender.name = named.name;
   Progress p(r, Msg::Scanning, in.size());
   in.on_window([&](uint64_t at) { p(at); });
-  a = analyse(in, ref ? ref->in.get() : nullptr, ref ? ref->name : "");
-  if (!ref && headers_lost(in, a) && !(beside = open_beside(r)).empty()) {
-    std::vector<Candidate> candidates;
-    for (const auto& b : beside) candidates.push_back({b->name, b->in.get()});
-    Choice c = choose_reference(in, candidates);
-    if (c.taken >= 0) {
-      ref = beside[size_t(c.taken)].get();
-      a = analyse(in, ref->in.get(), ref->name);
-    } else if (c.unsure.empty()) {
-      warn(r, Msg::NoneBeside, {std::to_string(beside.size())});
-    } else {
-      warn(r, Msg::UnsureBeside, {joined(c.unsure)});
-    }
-  }
+  a = analyse(in, lender);
+  if (!lender.in && headers_lost(in, a) && lend_headers(r, in, beside, rebuilt, lender))
+    a = analyse(in, lender);
   in.on_window(nullptr);
   return analysis_failed(r, in, a);
 }

@@ -5,6 +5,7 @@
 // packet layouts. Written at test time, never kept in the repository.
 //
 //   make_seeds FOLDER
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,19 +56,27 @@ int main(int argc, char** argv) {
   Bytes aac = {0x00, 0x20, 0x00, 0x64, 0x00, 0x64};
   aac.resize(aac.size() + 200, 0x21);
   Bytes ac3(278, 0x5A);
-  ac3[0] = 0x77, ac3[1] = 0x0B;
+  ac3[0] = 0x77, ac3[1] = 0x0B, ac3[4] = 0x50, ac3[5] = 0x48, ac3[7] = 0x20;  // 11.025 kHz mono
   Ra5 sipr = audio("sipr", "sipr", 14, 116, 120000);
   sipr.flavor = 3;
-  const std::vector<std::pair<const char*, Bytes>> seeds = {
-      {"helix-rv30-cook.rm", build_helix(24, 12).bytes},
-      {"helix-silence.rm", build_helix(16, 8, true).bytes},
-      {"rv40-bframes.rm", rv40_bframes().bytes},
-      {"producer-cook.rm", audio_file(ra5_header(), 28, 2275, 14, Bytes(651, 0x3C)).bytes},
-      {"sipr.rm", audio_file(ra5_header(sipr), 28, 812, 14, Bytes(116, 0x4D)).bytes},
-      {"aac.rm", audio_file(ra5_header(audio("vbrs", "raac", 0, 0, 0)), 40, 46, 1, aac).bytes},
-      {"dnet.rm", audio_file(ra5_header(audio("Int0", "dnet", 1, 278, 119725)), 40, 139, 1, ac3).bytes},
+  Ra5 stereo = audio("genr", "cook", 30, 834, 1437000);
+  stereo.coded_frame_size = 834, stereo.sub_packet_size = 278, stereo.channels = 2;
+  const std::vector<std::pair<const char*, BuiltFile>> seeds = {
+      {"helix-rv30-cook.rm", build_helix(24, 12)},
+      {"helix-silence.rm", build_helix(16, 8, true)},
+      {"rv40-bframes.rm", rv40_bframes()},
+      {"producer-cook.rm", audio_file(ra5_header(), 28, 2275, 14, Bytes(651, 0x3C))},
+      {"cook-stereo.rm", audio_file(ra5_header(stereo), 60, 2090, 30, Bytes(834, 0x3D))},
+      {"sipr.rm", audio_file(ra5_header(sipr), 28, 812, 14, Bytes(116, 0x4D))},
+      {"aac.rm", audio_file(ra5_header(audio("vbrs", "raac", 0, 0, 0)), 40, 46, 1, aac)},
+      {"dnet.rm", audio_file(ra5_header(audio("Int0", "dnet", 1, 278, 119725)), 40, 139, 1, ac3)},
   };
-  for (const auto& s : seeds)
-    if (!write(dir + "/" + s.first, s.second)) return perror(s.first), 1;
+  // Each again with everything before its packets zeroed: headers to rebuild.
+  for (const auto& s : seeds) {
+    Bytes headless = s.second.bytes;
+    std::fill(headless.begin(), headless.begin() + long(s.second.packets[0].offset), 0);
+    if (!write(dir + "/" + s.first, s.second.bytes) || !write(dir + "/headless-" + s.first, headless))
+      return perror(s.first), 1;
+  }
   return 0;
 }

@@ -1,11 +1,14 @@
-// Any bytes through the whole repair: no crash, no read outside the input,
-// every write inside the file, and a repair that settles: vok looks at its
-// result again and repairs that too, a few times at most.
+// Any bytes through the whole repair (headers rebuilt where they are lost):
+// no crash, no read outside the input, every write inside the file, and a
+// repair that settles: vok looks at its result again and repairs that too,
+// a few times at most.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "analysis.h"
+#include "header_rebuild.h"
 #include "index_apply.h"
 #include "output_sink.h"
 #include "repair_write.h"
@@ -24,7 +27,17 @@ std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed, boo
   settled = false;
   Reader in(data, size);
   Analysis a = analyse(in);
-  if (a.verdict != HeaderVerdict::Ok) return out;
+  // Headers lost: those the packets determine, as -f takes them.
+  Rebuilt rb;
+  std::unique_ptr<Reader> made;
+  if (a.outcome == Outcome::Headers && rebuild_headers(in, rb)) {
+    made.reset(new Reader(rb.file.data(), rb.file.size()));
+    Lender lender;
+    lender.in = made.get(), lender.name = rb.said, lender.rebuilt = true;
+    a = analyse(in, lender);
+    if (a.outcome == Outcome::Ok) require(a.referenced);
+  }
+  if (a.outcome != Outcome::Ok && a.verdict != HeaderVerdict::Ok) return out;
   IndexPlan ip = plan_index(in, a.h, a.scan, a.plan);
   if (ip.refused == Refusal::None && !ip.needs_repair && ip.changes) {
     require(ip.at >= a.h.data + 18 && ip.at <= size);
