@@ -43,8 +43,8 @@ class Variant:
     data: bytes
     ranges: list              # damaged [start, end) in the original
     joined: bool = False      # the original twice: the second copy's times may move
+    head_lost: bool = False   # everything before some packet zeroed
     beside: bool = False      # an episode made the same way, and a file made otherwise, in its folder
-    refusable: bool = False   # vok may refuse it (the file then stays as it was)
 
 
 # --- damage -----------------------------------------------------------------------
@@ -107,14 +107,15 @@ def metadata_damaged(orig, m):
 
 def head_lost(orig, m):
     """The first piece zeroed, and the header chunks alone: with no file
-    beside it made the same way, and with one."""
+    beside it made the same way (the headers rebuilt from the packets where
+    they determine them), and with one."""
     piece = 4096 if len(orig) < 100_000 else 16384
     first = m.packets[0].offset
     out = []
     for case, end in (("first_piece_zeroed", piece), ("headers_zeroed", first)):
         data = bytes(end) + orig[end:]
-        out.append(Variant(case, data, [(0, end)], refusable=True))
-        out.append(Variant(case + "_beside", data, [(0, end)], beside=True))
+        out.append(Variant(case, data, [(0, end)], head_lost=True))
+        out.append(Variant(case + "_beside", data, [(0, end)], head_lost=True, beside=True))
     return out
 
 
@@ -140,7 +141,7 @@ class Row:
     kept: int = 0
     last_ts: float = None     # s, the last packet of the final file
     excused: dict = field(default_factory=dict)    # (player, fraction): why the player, not the file, fails
-    refusable: bool = False
+    head_lost: bool = False
     beside: bool = False
     own_kept: int = 0         # packets kept where the file's own headers are in place
     own_errors: set = field(default_factory=set)   # and the decode errors then
@@ -236,7 +237,7 @@ def run_case(vok, work, name, original, m, v, other):
     if v.beside:
         put_beside(vok, work, folder, original, other)
     row = Row(name, v.case)
-    row.refusable, row.beside = v.refusable, v.beside
+    row.head_lost, row.beside = v.head_lost, v.beside
     row.states["before"] = measure(path)
     for args in ("--check", "-f", "-i"):
         row.runs[args] = vok(args, name, cwd=folder)
@@ -249,7 +250,7 @@ def run_case(vok, work, name, original, m, v, other):
     row.untouched = len(want) * (2 if v.joined else 1)
     row.kept = count_kept(want, oracle.container_packets(final, fm), v.joined)
     row.last_ts = max(p.ts for p in fm.packets) / 1000 if fm.packets else None
-    own, row.own_said = repaired_with_own_headers(vok, work, orig, m, v) if v.beside else (None, None)
+    own, row.own_said = repaired_with_own_headers(vok, work, orig, m, v) if v.head_lost else (None, None)
     if own:
         final = read(own)
         row.own_kept = count_kept(want, oracle.container_packets(final, rmwalk.walk(final)), False)
@@ -294,14 +295,18 @@ def problems(row):
     A seek the player fails for its own reasons (excuses()) does not count."""
     out = crash_problems(row)
     f = row.runs["-f"]
-    if row.beside and row.own_said[0] and (f.code, said(f, row.file)) != row.own_said:
-        out.append(f"-f: {f.code} {said(f, row.file)!r}, with the file's own headers {row.own_said}")
-    if (row.refusable or row.beside and row.own_said[0]) and f.code in (3, 4):
-        return out
-    if row.beside and row.kept < row.own_kept:
-        out.append(f"{row.kept} packets kept, {row.own_kept} with the file's own headers")
-    if row.beside and f"headers taken from {EPISODE}" not in row.runs["-f"].out:
-        out.append(f"want the headers of {EPISODE}: {row.runs['-f'].out.strip()}")
+    if row.head_lost:
+        # Headers taken or rebuilt do what the file's own would; with no file
+        # beside it, vok may refuse where the packets do not determine them.
+        if row.beside and row.own_said[0] and (f.code, said(f, row.file)) != row.own_said:
+            out.append(f"-f: {f.code} {said(f, row.file)!r}, with the file's own headers {row.own_said}")
+        if f.code in (3, 4) and (not row.beside or row.own_said[0]):
+            return out
+        if row.kept < row.own_kept:
+            out.append(f"{row.kept} packets kept, {row.own_kept} with the file's own headers")
+        lent = f"headers taken from {EPISODE}" if row.beside else "headers rebuilt from the packets"
+        if lent not in f.out:
+            out.append(f"want {lent!r}: {f.out.strip()}")
     after = row.states["-i"]
     errors = [e for e in after["view"]["errors"] if quiet(e) not in row.own_errors]
     if errors:
@@ -377,7 +382,7 @@ def print_details(rows):
                 print(f"- {name}: {p} fails at {', '.join(failed)}{excused}: {first}")
         for e in final["view"]["errors"][:1]:
             print(f"- {name}: decode: {e}")
-        if row.beside:
+        if row.head_lost and row.runs["-f"].code == 0:
             print(f"- {name}: {row.kept} of {row.untouched} untouched packets kept "
                   f"({100 * row.kept / max(row.untouched, 1):.1f} %), {row.own_kept} with its own headers")
 
