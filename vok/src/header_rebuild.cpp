@@ -249,7 +249,7 @@ void mdpr(std::vector<uint8_t>& b, const Seen& s, const Made& m, uint32_t ms) {
   b.resize(at + 8);
   uint32_t rate = ms ? uint32_t(s.bytes * 8000 / ms) : 0;
   put16(b, 0), put16(b, s.number), put32(b, rate), put32(b, rate), put32(b, s.max_length);
-  put32(b, uint32_t(s.bytes / s.packets)), put32(b, 0), put32(b, 0), put32(b, ms);
+  put32(b, uint32_t(s.bytes / s.packets)), put32(b, 0), put32(b, 0), put32(b, 0);
   b.push_back(uint8_t(m.name.size())), b.insert(b.end(), m.name.begin(), m.name.end());
   b.push_back(uint8_t(m.mime.size())), b.insert(b.end(), m.mime.begin(), m.mime.end());
   put32(b, uint32_t(m.codec.size()));
@@ -258,21 +258,23 @@ void mdpr(std::vector<uint8_t>& b, const Seen& s, const Made& m, uint32_t ms) {
 }
 
 // A file of these streams with no packets: headers to take, as a
-// reference's are taken.
+// reference's are taken. Durations are left to the repair, which counts
+// them from every packet; the rates here are those of the packets looked at.
 std::vector<uint8_t> file_of(const std::vector<Seen>& seen, const std::vector<Made>& made) {
   std::vector<uint8_t> b;
   put_text(b, ".RMF"), put32(b, field::kRmfSize), put16(b, 0), put32(b, 0);
   put32(b, uint32_t(seen.size() + 2));
   uint64_t bytes = 0, packets = 0;
   uint32_t ms = 0, largest = 0;
-  for (const Seen& s : seen)
-    bytes += s.bytes, packets += s.packets, ms = std::max(ms, span_ms(s)),
-                                            largest = std::max(largest, s.max_length);
+  for (const Seen& s : seen) {
+    bytes += s.bytes, packets += s.packets;
+    ms = std::max(ms, span_ms(s)), largest = std::max(largest, s.max_length);
+  }
   size_t prop = b.size();
   b.resize(prop + 8);
   uint32_t rate = ms ? uint32_t(bytes * 8000 / ms) : 0;
   put16(b, 0), put32(b, rate), put32(b, rate), put32(b, largest), put32(b, uint32_t(bytes / packets));
-  put32(b, 0), put32(b, ms), put32(b, 0), put32(b, 0), put32(b, 0);
+  put32(b, 0), put32(b, 0), put32(b, 0), put32(b, 0), put32(b, 0);
   put16(b, uint16_t(seen.size())), put16(b, 0);
   put_chunk(b, "PROP", prop);
   for (size_t i = 0; i < seen.size(); ++i) mdpr(b, seen[i], made[i], span_ms(seen[i]));
