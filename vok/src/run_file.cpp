@@ -121,8 +121,6 @@ std::string joined(const std::vector<std::string>& names) {
   return out;
 }
 
-}  // namespace
-
 // A lender of headers for the file's packets: a file beside it made the
 // same way, else headers rebuilt from the packets where they determine
 // them. False, having said why, where neither can be had.
@@ -148,6 +146,8 @@ bool lend_headers(Run& r, Reader& in, std::vector<std::unique_ptr<Reference>>& b
   if (rebuilt.unknown >= 0 && !rebuilt.alike.empty()) warn(r, Msg::RebuiltAlike, {number, rebuilt.alike});
   return false;
 }
+
+}  // namespace
 
 int analyse_file(Run& r, Reader& in, Analysis& a) {
   Reference named;
