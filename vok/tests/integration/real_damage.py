@@ -29,7 +29,7 @@ import oracle  # noqa: E402
 import players  # noqa: E402
 import rmwalk  # noqa: E402
 from test_repair import REALDATA, real_files, report  # noqa: E402
-from vokrun import Vok, put, read  # noqa: E402
+from vokrun import Vok, put, read, verdict, work_folder  # noqa: E402
 
 SEED = 20240611
 SPREAD = (0.25, 0.5, 0.75)
@@ -398,8 +398,8 @@ def main():
     if not names:
         print(f"SKIP: no files of real producers in {REALDATA}")
         return 0
-    vok, work, rows = Vok(a.vok), tempfile.mkdtemp(prefix="vok-real-"), []
-    try:
+    vok, rows = Vok(a.vok), []
+    with work_folder("vok-real-", a.keep) as work:
         for i, name in enumerate(names):
             original = os.path.join(REALDATA, name)
             other = os.path.join(REALDATA, names[(i + 1) % len(names)])
@@ -414,13 +414,7 @@ def main():
             return 0
         print()
         failures = sum(report(f"{r.file}/{r.case}", problems(r)) for r in rows)
-        print(f"\n{failures} failed")
-        return 1 if failures else 0
-    finally:
-        if a.keep:
-            print(f"work folder kept: {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        return verdict(failures)
 
 
 if __name__ == "__main__":

@@ -10,10 +10,8 @@ Prints one line per case, then a table of the repairs; exits 1 on any failure.
 import argparse
 import fcntl
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -23,7 +21,7 @@ import fixtures  # noqa: E402
 import oracle  # noqa: E402
 import rmwalk  # noqa: E402
 from judge import Scratch, judge  # noqa: E402
-from vokrun import Vok, listing, put, read, state, untouched  # noqa: E402
+from vokrun import Vok, listing, put, read, state, untouched, verdict, work_folder  # noqa: E402
 
 NAME = "movie.rm"
 # Files written by real producers, kept beside the project (never copied into it).
@@ -640,9 +638,8 @@ def main():
     a = ap.parse_args()
     if not a.selftest and not a.vok:
         ap.error("--vok PATH or --selftest")
-    work = tempfile.mkdtemp(prefix="vok-it-")
-    ctx = Context(work, Vok(a.vok) if a.vok else None, a.index)
-    try:
+    with work_folder("vok-it-", a.keep) as work:
+        ctx = Context(work, Vok(a.vok) if a.vok else None, a.index)
         src = os.path.join(work, "src")
         os.makedirs(src)
         ctx.clean = fixtures.make_clean(src)
@@ -670,13 +667,7 @@ def main():
                 print("\n| damage | what vok said |\n|---|---|")
                 for name, said in ctx.recovered:
                     print(f"| {name} | {said} |")
-        print(f"\n{failures} failed")
-        return 1 if failures else 0
-    finally:
-        if a.keep:
-            print(f"work folder kept: {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        return verdict(failures)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
 """Runs the tool under test and records what it did to a folder."""
+import contextlib
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 from dataclasses import dataclass
 
 OLD_MTIME_NS = 1_000_000_000 * 10**9   # set before a run, so any rewrite shows
@@ -88,3 +91,21 @@ def first_difference(a, b):
 
 def listing(folder):
     return sorted(os.listdir(folder))
+
+
+@contextlib.contextmanager
+def work_folder(prefix, keep):
+    """A scratch folder for one run; --keep leaves it for a look afterwards."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    try:
+        yield work
+    finally:
+        if keep:
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def verdict(failures):
+    print(f"\n{failures} failed")
+    return 1 if failures else 0
