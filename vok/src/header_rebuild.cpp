@@ -57,11 +57,10 @@ std::vector<Seen> census(Reader& in) {
   uint64_t q = find_headless_packets(in);
   uint64_t end = q == UINT64_MAX ? 0 : std::min(in.size(), q + kLooked);
   while (q < end) {
-    uint8_t h[12];
-    uint16_t version = in.peek(q, h, 12) ? be::u16(h) : 2, length = be::u16(h + 2);
-    uint32_t header = 12 + version;
-    bool plausible =
-        version < 2 && length > header && be::u16(h + 4) < 64 && !(version == 0 && (h[11] & 0xFC));
+    uint8_t h[12] = {};
+    bool plausible = in.peek(q, h, 12) && headless_plausible(h);
+    uint16_t length = be::u16(h + 2);
+    uint32_t header = 12 + be::u16(h);
     const uint8_t* p = plausible ? in.at(q, length) : nullptr;
     Seen* s = p ? stream_seen(seen, be::u16(p + 4)) : nullptr;
     if (!s) {

@@ -242,20 +242,24 @@ uint64_t Framer::resync(uint64_t from) {
   return stop;
 }
 
+bool headless_plausible(const uint8_t* b) {
+  uint16_t version = be::u16(b), length = be::u16(b + 2), stream = be::u16(b + 4);
+  return version <= 1 && length >= 13 + version && stream < 64 && (version == 1 || !(b[11] & 0xFC));
+}
+
 namespace {
 
-// Packets without headers: any small stream number, timestamps that keep
-// near each other within a stream.
+// Packets without headers: plausible ones whose timestamps keep near each
+// other within a stream.
 bool headless_chain(Reader& in, uint64_t q, int want) {
   uint32_t first_ts[64];
   bool seen[64] = {};
   for (int k = 0; k < want; ++k) {
     const uint8_t* b = in.at(q, 12);
     if (!b) return false;
-    uint16_t version = be::u16(b), length = be::u16(b + 2), stream = be::u16(b + 4);
+    if (!headless_plausible(b)) return false;
+    uint16_t length = be::u16(b + 2), stream = be::u16(b + 4);
     uint32_t ts = be::u32(b + 6);
-    if (version > 1 || length < 13 + version || stream >= 64 || (version == 0 && (b[11] & 0xFC)))
-      return false;
     if (seen[stream] &&
         (ts + timing::kReorderMs < first_ts[stream] || ts > uint64_t(first_ts[stream]) + timing::kLeadMs))
       return false;

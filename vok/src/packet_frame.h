@@ -92,6 +92,10 @@ class Framer {
   Shape memo_shape_ = Shape::Bad;
 };
 
+// A packet header as it can be with no headers to check it against: version
+// 0 or 1, a payload, a small stream number, no unknown flags.
+bool headless_plausible(const uint8_t* b);
+
 // Where packets seem to start in a file whose headers are gone: the first
 // place at or after `from` from which a run of packets chains, or UINT64_MAX.
 uint64_t find_headless_packets(Reader& in, uint64_t from = 0);
