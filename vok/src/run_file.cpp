@@ -64,13 +64,19 @@ namespace {
 constexpr size_t kMostLooked = 16;  // files beside it read as references, at most
 constexpr size_t kMostTried = 64;   // names beside it opened to find them, at most (a downloads folder)
 
+// A regular file, open for reading.
+bool open_reference(const std::string& path, Reference& ref) {
+  fileio::Info info = fileio::stat(path);
+  if (info.kind != fileio::Kind::Regular || !fileio::open_read(path, ref.f)) return false;
+  ref.in.reset(new Reader(ref.f, info.size));
+  return true;
+}
+
 // One the user named that cannot be opened reads as no RealMedia file: a
 // bad reference.
 void open_named(const std::string& path, Reference& ref) {
   static const uint8_t kNothing = 0;
-  fileio::Info info = fileio::stat(path);
-  bool opened = info.kind == fileio::Kind::Regular && fileio::open_read(path, ref.f);
-  ref.in.reset(opened ? new Reader(ref.f, info.size) : new Reader(&kNothing, 0));
+  if (!open_reference(path, ref)) ref.in.reset(new Reader(&kNothing, 0));
   ref.name = path;
 }
 
@@ -95,11 +101,9 @@ std::vector<std::unique_ptr<Reference>> open_beside(const Run& r) {
   std::vector<std::unique_ptr<Reference>> out;
   for (const std::string& path : names) {
     if (out.size() == kMostLooked) break;
-    fileio::Info info = fileio::stat(path);
-    if (info.kind != fileio::Kind::Regular || path.find(".vok-tmp") != std::string::npos) continue;
+    if (path.find(".vok-tmp") != std::string::npos) continue;
     std::unique_ptr<Reference> ref(new Reference);
-    if (!fileio::open_read(path, ref->f)) continue;
-    ref->in.reset(new Reader(ref->f, info.size));
+    if (!open_reference(path, *ref)) continue;
     char magic[4];
     if (!ref->in->peek(0, magic, 4) || memcmp(magic, ".RMF", 4) != 0) continue;
     ref->name = name_of(path);
