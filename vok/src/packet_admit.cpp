@@ -39,7 +39,7 @@ bool Admission::next_of_stream(const Packet& p, Packet& n) {
   for (int k = 0; k < kLookahead && q < frame_.end() && q < frame_.zeros(); ++k) {
     Chunk c = frame_.chunk_at(q);
     if (c == Chunk::Data) {
-      q += field::kDataHeaderSize;
+      q += field::kDataHeaderSize, looked_past_damage_ = true;
       continue;
     }
     if (c != Chunk::None || frame_.trailer_at(q)) return false;
@@ -50,9 +50,11 @@ bool Admission::next_of_stream(const Packet& p, Packet& n) {
     if (framed && (kept || frame_.chains(q + n.length, v == Shape::Good ? 1 : 2))) {
       if (v == Shape::Good && n.stream == p.stream) return true;
       q += n.length;
+      looked_past_damage_ = looked_past_damage_ || v != Shape::Good;
       continue;
     }
     q = frame_.resync(q + (v == Shape::Good || v == Shape::Truncated ? 1 : 0));
+    looked_past_damage_ = true;
   }
   return false;
 }

@@ -19,6 +19,9 @@ class Admission {
   Admit judge(const Packet& p);
   // The packets just before were not kept: a copy may start here.
   void disrupted() { disrupted_ = true; }
+  // A time was judged by looking past bytes the repair leaves out: in the
+  // repaired file the look reaches other packets, and may judge otherwise.
+  bool looked_past_damage() const { return looked_past_damage_; }
 
  private:
   struct Seen {
@@ -44,6 +47,7 @@ class Admission {
   uint64_t admitted_ = 0;
   uint32_t clock_ = 0;  // the latest timestamp admitted, of any stream
   bool disrupted_ = false;
+  bool looked_past_damage_ = false;
   std::vector<Seen> ring_;
   size_t ring_n_ = 0;
   long repeat_at_ = -1;  // the remembered packet the last copy was of

@@ -124,6 +124,7 @@ void Scanner::finish(Chunk stop, uint64_t at, Shape last) {
   settle();
   s_.frames_lost = units_.loss().frames;
   s_.sound_lost_ms = units_.loss().sound_ms;
+  s_.judged_past_damage = admit_.looked_past_damage();
   uint64_t zeros = frame_.zeros();
   s_.tail_at = s_.last_end;
   uint64_t boundary = stop != Chunk::None ? at : zeros;

@@ -73,6 +73,7 @@ struct Scan {
   uint64_t tail_at = 0;  // where the tail starts
   bool cut = false;      // the last packet ran past the end, or into the zeros
   bool read_error = false;
+  bool judged_past_damage = false;  // a time judged by packets beyond bytes the repair leaves out
 
   // The last packets of the file are gone: whatever played after the kept
   // ones cannot be counted on.
@@ -80,9 +81,12 @@ struct Scan {
     return cut || tail == Tail::ZeroFill || tail == Tail::Junk || tail == Tail::CutShort;
   }
   // No packet was judged against others the repair leaves out (by its
-  // time, its bytes, its unit), and no second file joined: the repaired
-  // file reads as this scan read the original, nothing left to find.
-  bool settled() const { return !bad_timestamps && !repeats && !misfits && !incomplete && joined.empty(); }
+  // time, its bytes, its unit) or across them, and no second file joined:
+  // the repaired file reads as this scan read the original, nothing left
+  // to find.
+  bool settled() const {
+    return !bad_timestamps && !repeats && !misfits && !incomplete && !judged_past_damage && joined.empty();
+  }
   // Some packet is not where it was, or not there at all.
   bool packets_moved() const {
     return !damaged.empty() || !extra_data.empty() || !joined.empty() || bad_timestamps || repeats ||

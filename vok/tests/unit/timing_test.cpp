@@ -190,6 +190,32 @@ TEST(Timing, IndexRecordsPerCodecFamily) {
   }
 }
 
+// A stream's first packet stamped after the rest; the packets of its stream
+// that show it lie past more damaged places than the scan looks through,
+// and the repair takes the damage out. -f looks again unless its scan
+// settled, and what it leaves must be sound.
+TEST(Timing, ATimeJudgedAcrossDamageIsJudgedAgain) {
+  constexpr uint32_t kGroups = 18, kPerGroup = 4;  // a damaged place after each group
+  std::vector<CustomPacket> ps = {{0, 2300, 2, filled(40)}};
+  for (uint32_t k = 0; k < kGroups * kPerGroup; ++k) ps.push_back({1, 2300 + k, 2, filled(40)});
+  for (uint32_t t = 1100; t < 1400; t += 40) ps.push_back({0, t, 2, filled(40)});
+  BuiltFile f = build_custom({{0, "application/x-pn-realevent", {}}, {1, "application/x-pn-realevent", {}}},
+                             ps, {1400, 2400});
+  for (size_t i = kGroups * kPerGroup; i >= 1; i -= kPerGroup) {
+    uint64_t at = f.packets[i].offset + f.packets[i].length;
+    f.bytes.insert(f.bytes.begin() + long(at), 30, 0xA5);
+  }
+  Pipeline p = run_pipeline(f.bytes);
+  ASSERT_EQ(p.s.damaged.size(), kGroups);
+  std::vector<uint8_t> now = p.out;
+  for (int round = 0; round < 3 && !p.s.settled() && !now.empty(); ++round) {
+    p = run_pipeline(now);
+    if (p.plan.changes) now = p.out;
+  }
+  Pipeline last = run_pipeline(now);
+  EXPECT_FALSE(last.plan.changes) << findings_text(Lang::En, last.plan.found);
+}
+
 // The cook header the tests build is the one RealProducer 8.5 wrote.
 TEST(Timing, CookHeaderIsTheRealOne) {
   std::ifstream in(VOK_REALDATA "/producer85-cook.rm", std::ios::binary);
