@@ -2,7 +2,8 @@
 // packets fits: AC-3 ('dnet') names its own rate and channels in every
 // frame; a cook stream shows its packet size, its block height and its
 // block time, and one setting of those real encoders use must match all
-// three. Other codecs, and video, are not told apart from packets yet.
+// three, or among several that do, its frames must read as that one's
+// alone. Other codecs, and video, are not told apart from packets yet.
 #include "header_rebuild.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "be_bytes.h"
 #include "codec.h"
+#include "cook_read.h"
 #include "packet_frame.h"
 #include "rm_headers.h"
 
@@ -18,7 +20,8 @@ namespace {
 constexpr uint64_t kLooked = 32u << 20;  // of the packets, enough for each stream to show its kind
 constexpr size_t kKept = 4096;           // times and flags kept of each stream
 constexpr size_t kMostStreams = 8;
-constexpr uint64_t kStray = 8;  // packets of a number no stream has: junk read as packets
+constexpr uint64_t kStray = 8;   // packets of a number no stream has: junk read as packets
+constexpr size_t kSampled = 64;  // payloads kept of each stream, for its codec's frames to be read
 
 struct Seen {
   uint16_t number = 0;
@@ -28,7 +31,8 @@ struct Seen {
   bool all_flagged = true;
   std::vector<uint32_t> times;
   std::vector<bool> flags;
-  std::vector<uint8_t> key;  // the start of its first flagged payload
+  std::vector<uint8_t> key;     // the start of its first flagged payload
+  std::vector<uint8_t> sample;  // its first payloads, while they are all one size
 };
 
 Seen* stream_seen(std::vector<Seen>& seen, uint16_t number) {
@@ -48,6 +52,7 @@ void count(Seen& s, const uint8_t* payload, uint32_t n, uint32_t ts, bool flagge
   s.all_flagged = s.all_flagged && flagged;
   if (s.times.size() < kKept) s.times.push_back(ts), s.flags.push_back(flagged);
   if (flagged && s.key.empty()) s.key.assign(payload, payload + std::min<uint32_t>(n, 64));
+  if (s.length && s.packets <= kSampled) s.sample.insert(s.sample.end(), payload, payload + n);
 }
 
 // The packets chained from where they seem to start, over damage to where
@@ -200,6 +205,32 @@ const CookSetting kCook[] = {
 // The time one block of the setting covers, in ms.
 uint64_t block_ms(const CookSetting& c) { return uint64_t(c.w) * c.h / c.coded * c.samples * 1000 / c.rate; }
 
+CookCoding coding(const CookSetting& c) {
+  bool joint = c.version == 3;
+  return {c.coded,
+          c.samples,
+          c.subbands,
+          joint ? c.js_start : uint8_t(0),
+          joint ? c.js_bits : uint8_t(0),
+          c.version == 2 && c.channels == 2};
+}
+
+// Of settings alike in every size, the one whose coding the frames fill,
+// where sound enough to tell shows in them and no other comes near.
+void by_frames(const Seen& s, std::vector<const CookSetting*>& fit) {
+  std::vector<size_t> filled;
+  for (const CookSetting* c : fit) {
+    size_t n = 0;
+    for (size_t at = 0; at + c->coded <= s.sample.size(); at += c->coded)
+      n += cook_frame_fills(&s.sample[at], coding(*c));
+    filled.push_back(n);
+  }
+  size_t best = size_t(std::max_element(filled.begin(), filled.end()) - filled.begin());
+  for (size_t i = 0; i < fit.size(); ++i)
+    if (filled[best] < 8 || (i != best && filled[i] * 4 > filled[best])) return;
+  fit = {fit[best]};
+}
+
 // `alike` names the settings that fit where more than one does.
 bool cook(const Seen& s, Made& m, std::string& alike) {
   uint32_t h = block_height(s), step = block_step(s);
@@ -209,6 +240,7 @@ bool cook(const Seen& s, Made& m, std::string& alike) {
     uint64_t ms = block_ms(c);
     if (c.w == s.length && c.h == h && ms * 98 <= step * 100ull && step * 98 <= ms * 100) fit.push_back(&c);
   }
+  if (fit.size() > 1) by_frames(s, fit);
   if (fit.size() > 1) {
     alike = "cook flavours";
     for (const CookSetting* c : fit) alike += " " + std::to_string(c->flavor);

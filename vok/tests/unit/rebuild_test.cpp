@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 #include "analysis.h"
@@ -16,12 +17,12 @@ namespace {
 // Audio packets of `w` bytes, a block of `h` flagged on its first, each
 // stamped with its own time as Helix does; the head before them zeroed.
 BuiltFile head_lost(const Bytes& codec, uint16_t w, uint16_t h, uint32_t packet_ms, int packets,
-                    std::function<void(Bytes&)> fill) {
+                    std::function<void(Bytes&, int)> fill) {
   std::vector<CustomPacket> ps;
   for (int i = 0; i < packets; ++i) {
     Bytes payload(w);
     for (size_t k = 0; k < w; ++k) payload[k] = uint8_t((i * 131 + k * 7) % 251);
-    fill(payload);
+    fill(payload, i);
     ps.push_back({1, uint32_t(i) * packet_ms, uint8_t(i % h == 0 ? 2 : 0), payload, i / h});
   }
   BuiltFile f = build_custom({{1, "audio/x-pn-realaudio", codec}}, ps, {uint32_t(packets) * packet_ms});
@@ -41,10 +42,37 @@ Ra5 cook(uint16_t flavor, uint16_t w, uint16_t h, uint16_t coded, uint16_t rate,
 BuiltFile dnet() {
   Ra5 r = cook(0, 278, 1, 278, 11025, 3);
   r.interleaver = "Int0", r.fourcc = "dnet", r.extradata.clear();
-  return head_lost(ra5_header(r), 278, 1, 139, 300, [](Bytes& p) {
+  return head_lost(ra5_header(r), 278, 1, 139, 300, [](Bytes& p, int) {
     const uint8_t frame[] = {0x77, 0x0B, 0x12, 0x34, 0x50, 0x48, 0x00, 0x44};
     std::copy(frame, frame + 8, p.begin());
   });
+}
+
+// The payloads of stream 0 of a real producer's file, in their order.
+std::vector<Bytes> real_payloads(const char* name) {
+  std::ifstream in(std::string(VOK_REALDATA "/") + name, std::ios::binary);
+  Bytes f((std::istreambuf_iterator<char>(in)), {});
+  std::vector<Bytes> out;
+  const char data[] = "DATA";
+  auto q = std::search(f.begin(), f.end(), data, data + 4);
+  for (size_t at = q == f.end() ? f.size() : size_t(q - f.begin()) + 18; at + 12 <= f.size();) {
+    uint16_t length = uint16_t(f[at + 2] << 8 | f[at + 3]);
+    if (f[at] != 0 || length < 12 || at + length > f.size()) break;
+    if (f[at + 4] == 0 && f[at + 5] == 0)
+      out.emplace_back(f.begin() + long(at) + 12, f.begin() + long(at) + length);
+    at += length;
+  }
+  return out;
+}
+
+// Blocks of a real producer's cook packets, under headers of the setting
+// they were coded with and a partner alike in every size.
+BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms) {
+  std::vector<Bytes> real = real_payloads(name);
+  return head_lost(ra5_header(r), r.frame_size, r.sub_packet_h, packet_ms, 4 * r.sub_packet_h,
+                   [real](Bytes& p, int i) {
+                     if (!real.empty()) p = real[size_t(i) % real.size()];
+                   });
 }
 
 struct RebuildCase {
@@ -53,22 +81,31 @@ struct RebuildCase {
   const char* said;  // what the rebuilt headers are said to be; null: none are made
   const char* alike;
   uint16_t rate = 0, channels = 0, h = 0;  // of the audio stream rebuilt
+  uint16_t flavor = 0;
+  const char* real = nullptr;  // the real producer's file its payloads come from
 };
 
-const auto kAsIs = [](Bytes&) {};
+const auto kAsIs = [](Bytes&, int) {};
 
 const RebuildCase kCases[] = {
     {"AC-3", dnet, "AC-3 11.025 kHz 3 channels", "", 11025, 3, 1},
     {"cook at 96 kbps, two channels coded apart",
      [] { return head_lost(ra5_header(cook(13, 834, 30, 278, 44100, 2)), 834, 30, 70, 120, kAsIs); },
-     "cook 44.1 kHz stereo", "", 44100, 2, 30},
+     "cook 44.1 kHz stereo", "", 44100, 2, 30, 13},
     {"cook at 8 kbps",
      [] { return head_lost(ra5_header(cook(0, 288, 8, 32, 8000, 1)), 288, 8, 288, 64, kAsIs); },
      "cook 8 kHz mono", "", 8000, 1, 8},
-    // 96 kbps joint stereo and its surround variant block alike.
+    // 96 kbps joint stereo and its surround variant block alike; frames
+    // that are not cook's do not tell them apart, a real encoder's do.
     {"cook at 96 kbps joint stereo",
      [] { return head_lost(ra5_header(cook(25, 1400, 16, 280, 44100, 2)), 1400, 16, 116, 64, kAsIs); },
      nullptr, "cook flavours 25 28"},
+    {"Helix's cook at 96 kbps joint stereo",
+     [] { return real_cook("helix10-cook.rm", cook(25, 1400, 16, 280, 44100, 2), 116); },
+     "cook 44.1 kHz stereo", "", 44100, 2, 16, 25, "helix10-cook.rm"},
+    {"RealProducer's cook at 32 kbps, 47 bands",
+     [] { return real_cook("producer85-cook.rm", cook(16, 651, 14, 93, 44100, 1), 163); },
+     "cook 44.1 kHz mono", "", 44100, 1, 14, 16, "producer85-cook.rm"},
     {"cook whose blocks take another time",
      [] { return head_lost(ra5_header(cook(13, 834, 30, 278, 44100, 2)), 834, 30, 90, 120, kAsIs); }, nullptr,
      ""},
@@ -79,6 +116,10 @@ const RebuildCase kCases[] = {
 TEST(Rebuild, HeadersComeBackWhereThePacketsDetermineThem) {
   for (const RebuildCase& c : kCases) {
     SCOPED_TRACE(c.name);
+    if (c.real && real_payloads(c.real).empty()) {
+      ADD_FAILURE() << "no " VOK_REALDATA "/" << c.real;
+      continue;
+    }
     BuiltFile f = c.make();
     Reader in(f.bytes.data(), f.bytes.size());
     Rebuilt rb;
@@ -105,6 +146,7 @@ TEST(Rebuild, HeadersComeBackWhereThePacketsDetermineThem) {
     EXPECT_EQ(codec.sample_rate, c.rate);
     EXPECT_EQ(codec.channels, c.channels);
     EXPECT_EQ(codec.sub_packet_h, c.h);
+    EXPECT_EQ(codec.flavor, c.flavor);
   }
 }
 
