@@ -101,7 +101,7 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec
     uint8_t type = p[at] >> 6;
     if (type == 1) {  // a whole frame: the rest of the payload
       if (at != 0 || n < 3 || !fits(2)) return false;
-      v.whole = 1;
+      v.whole = 1, v.data = 2;
       return true;
     }
     size_t q = at + 1 + (type != 3);  // a sequence byte, but in packed frames
@@ -110,6 +110,7 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec
     ++q;  // picture number
     VideoSlice s{p[q - 1], frame, 0, 0};
     size_t rest = n - q;
+    if (at == 0) v.data = uint32_t(q);
     if (frame == 0 || !fits(q)) return false;
     if (type == 3) {  // a whole frame of `frame` bytes; `pos` is its time
       if (frame > rest) return false;

@@ -64,6 +64,7 @@ struct VideoPayload {
   uint32_t whole = 0;     // whole frames after it
   bool has_tail = false;  // a slice after those, leaving a frame open
   VideoSlice tail;
+  uint32_t data = 0;  // where the codec's bytes of its first part begin
   // Its first part begins a frame (what an index points at).
   bool frame_start() const { return !has_head || head.offset == 0; }
 };

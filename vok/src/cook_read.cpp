@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "bit_reader.h"
 #include "cook_tables.h"
 
 namespace {
@@ -37,39 +38,22 @@ const AllCodes& codes() {
 }
 
 constexpr int kMaxBands = 102;
-constexpr int kSpare = 16;  // bits an encoder that filled the frame may leave
+constexpr int kSpare = 16;        // bits an encoder that filled the frame may leave
+constexpr int kMostBytes = 1400;  // of a frame; no setting codes more
 
-struct Bits {
-  uint8_t bytes[1400];  // a frame unscrambled; no setting codes more
-  int size = 0, at = 0;
-  bool over = false;  // a read went past the end
+// A code of `t`, or -1 where its bits are none of them.
+int code(BitReader& b, const Codes& t) {
+  uint32_t v = 0;
+  for (uint32_t len = 1; len <= 16; ++len) {
+    v = v << 1 | b.bit();
+    if (b.over) return -1;
+    auto k = std::lower_bound(t.keys.begin(), t.keys.end(), len << 16 | v);
+    if (k != t.keys.end() && *k == (len << 16 | v)) return t.symbols[size_t(k - t.keys.begin())];
+  }
+  return -1;
+}
 
-  int left() const { return size - at; }
-  int bit() {
-    if (at >= size) return over = true, 0;
-    int b = (bytes[at >> 3] >> (7 - (at & 7))) & 1;
-    ++at;
-    return b;
-  }
-  int get(int n) {
-    int v = 0;
-    while (n--) v = v << 1 | bit();
-    return v;
-  }
-  // A code of `t`, or -1 where its bits are none of them.
-  int code(const Codes& t) {
-    uint32_t v = 0;
-    for (uint32_t len = 1; len <= 16; ++len) {
-      v = v << 1 | uint32_t(bit());
-      if (over) return -1;
-      auto k = std::lower_bound(t.keys.begin(), t.keys.end(), len << 16 | v);
-      if (k != t.keys.end() && *k == (len << 16 | v)) return t.symbols[size_t(k - t.keys.begin())];
-    }
-    return -1;
-  }
-};
-
-bool gains(Bits& b) {
+bool gains(BitReader& b) {
   int n = 0;
   while (b.bit() && !b.over) ++n;
   for (int i = 0; i < n; ++i)
@@ -77,21 +61,21 @@ bool gains(Bits& b) {
   return !b.over;
 }
 
-bool coupling(Bits& b, const CookCoding& c) {
+bool coupling(BitReader& b, const CookCoding& c) {
   int start = cook::kCouplingBand[c.js_start], end = cook::kCouplingBand[c.subbands - 1];
-  bool coded = b.bit();
+  bool coded = b.bit() != 0;
   for (int i = start; i <= end; ++i) {
-    int v = coded ? b.code(codes().coupling[size_t(c.js_bits - 2)]) : b.get(c.js_bits);
+    int v = coded ? code(b, codes().coupling[size_t(c.js_bits - 2)]) : int(b.get(c.js_bits));
     if (v < 0 || (!coded && v == (1 << c.js_bits) - 1)) return false;
   }
   return !b.over;
 }
 
-bool envelope(Bits& b, int bands, int js_start, int* q) {
-  q[0] = b.get(6) - 6;
+bool envelope(BitReader& b, int bands, int js_start, int* q) {
+  q[0] = int(b.get(6)) - 6;
   for (int i = 1; i < bands; ++i) {
     int t = i >= js_start * 2 ? i - js_start : std::max(i / 2, 1);
-    int step = b.code(codes().envelope[size_t(std::min(t, 13) - 1)]);
+    int step = code(b, codes().envelope[size_t(std::min(t, 13) - 1)]);
     if (step < 0) return false;
     q[i] = q[i - 1] + step - 12;
     if (q[i] > 63 || q[i] < -63) return false;
@@ -148,9 +132,9 @@ const int kPerVector[7] = {2, 2, 2, 4, 4, 5, 5};
 const int kVectorsPerBand[7] = {10, 10, 10, 5, 5, 4, 4};
 
 // A band's coefficients: a code per vector and a sign per coefficient not zero.
-bool band(Bits& b, int cat) {
+bool band(BitReader& b, int cat) {
   for (int i = 0; i < kVectorsPerBand[cat]; ++i) {
-    int v = b.code(codes().vectors[size_t(cat)]);
+    int v = code(b, codes().vectors[size_t(cat)]);
     if (v < 0) return false;
     for (int j = 0; j < kPerVector[cat]; ++j) {
       int rest = v * kInvRadix[cat] / 0x100000;
@@ -161,16 +145,16 @@ bool band(Bits& b, int cat) {
   return !b.over;
 }
 
-bool channel(Bits& b, const CookCoding& c, int bands, int samples) {
+bool channel(BitReader& b, const CookCoding& c, int bands, int samples) {
   int q[kMaxBands], cat[kMaxBands];
   if (!gains(b) || (c.js_bits && !coupling(b, c)) || !envelope(b, bands, c.js_start, q)) return false;
   int log2_steps = c.js_bits ? (samples > 512 ? 7 : samples > 256 ? 6 : 5) : 5;
-  int vectors = b.get(log2_steps);
+  int vectors = int(b.get(log2_steps));
   if (b.over) return false;
-  categorize(q, bands, b.left(), samples, 1 << log2_steps, vectors, cat);
+  categorize(q, bands, int(b.left()), samples, 1 << log2_steps, vectors, cat);
   for (int i = 0; i < bands; ++i)
     if (cat[i] > 7 || (cat[i] < 7 && !band(b, cat[i]))) return false;
-  return b.left() < kSpare;
+  return b.left() < size_t(kSpare);
 }
 
 }  // namespace
@@ -179,12 +163,12 @@ bool cook_frame_fills(const uint8_t* frame, const CookCoding& c) {
   static const uint8_t kKey[4] = {0x37, 0xC5, 0x11, 0xF2};
   int bands = c.subbands + c.js_start, halves = c.two_apart ? 2 : 1, size = c.coded / halves;
   if (bands > kMaxBands || c.subbands < 1 || c.subbands > 50 || c.js_start > 50 || c.js_bits > 6 ||
-      (c.js_bits && c.js_bits < 2) || size > int(sizeof(Bits::bytes)))
+      (c.js_bits && c.js_bits < 2) || size > kMostBytes)
     return false;
   for (int h = 0; h < halves; ++h) {
-    Bits b;
-    for (int i = 0; i < size; ++i) b.bytes[i] = frame[h * size + i] ^ kKey[i % 4];
-    b.size = size * 8;
+    uint8_t bytes[kMostBytes];
+    for (int i = 0; i < size; ++i) bytes[i] = frame[h * size + i] ^ kKey[i % 4];
+    BitReader b(bytes, size_t(size));
     if (!channel(b, c, bands, c.samples)) return false;
   }
   return true;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "be_bytes.h"
+#include "bit_reader.h"
 #include "codec.h"
 #include "cook_read.h"
 #include "packet_frame.h"
@@ -33,6 +34,12 @@ struct Seen {
   std::vector<bool> flags;
   std::vector<uint8_t> key;     // the start of its first flagged payload
   std::vector<uint8_t> sample;  // its first payloads, while they are all one size
+  struct Start {
+    uint32_t ts;
+    bool flagged;
+    std::vector<uint8_t> head;
+  };
+  std::vector<Start> starts;  // the codec's first bytes in its first frames, where they are video
 };
 
 Seen* stream_seen(std::vector<Seen>& seen, uint16_t number) {
@@ -53,6 +60,9 @@ void count(Seen& s, const uint8_t* payload, uint32_t n, uint32_t ts, bool flagge
   if (s.times.size() < kKept) s.times.push_back(ts), s.flags.push_back(flagged);
   if (flagged && s.key.empty()) s.key.assign(payload, payload + std::min<uint32_t>(n, 64));
   if (s.length && s.packets <= kSampled) s.sample.insert(s.sample.end(), payload, payload + n);
+  VideoPayload v;
+  if (s.starts.size() < kSampled && read_video_payload(payload, n, v) && v.frame_start() && v.data < n)
+    s.starts.push_back({ts, flagged, {payload + v.data, payload + std::min<size_t>(n, v.data + 16)}});
 }
 
 // The packets chained from where they seem to start, over damage to where
@@ -265,6 +275,67 @@ bool cook(const Seen& s, Made& m, std::string& alike) {
   return true;
 }
 
+// RealVideo 4 codes a frame's size in its keyframes' slice headers: one of
+// a few standard sizes in three bits, or its own in bytes of four pixels.
+uint32_t dimension(BitReader& b, const int16_t* sizes) {
+  int v = sizes[b.get(3)];
+  if (v < 0) v = sizes[int(b.bit()) - v];
+  if (v) return uint32_t(v);
+  uint32_t size = 0, byte;
+  do {
+    byte = b.get(8);
+    size += byte << 2;
+  } while (byte == 0xFF && !b.over);
+  return size;
+}
+
+// The size a keyframe's first slice header names; 0 where it does not
+// open a RealVideo 4 keyframe at its first macroblock.
+uint32_t rv40_key_size(const std::vector<uint8_t>& head) {
+  static const int16_t kWidths[8] = {160, 172, 240, 320, 352, 640, 704, 0};
+  static const int16_t kHeights[12] = {120, 132, 144, 240, 288, 480, -8, -10, 180, 360, 576, 0};
+  static const uint32_t kMostBlocks[5] = {0x2F, 0x62, 0x18B, 0x62F, 0x18BF};
+  static const int kStartBits[6] = {6, 7, 9, 11, 13, 14};
+  BitReader b(head.data(), head.size());
+  if (b.bit()) return 0;
+  uint32_t type = b.get(2);
+  b.get(5);
+  if (b.get(2) || type > 1) return 0;  // intra only
+  b.get(16);                           // its coding set and time
+  uint32_t w = dimension(b, kWidths), h = dimension(b, kHeights);
+  if (!w || !h || w > 4096 || h > 4096) return 0;
+  uint32_t blocks = ((w + 15) >> 4) * ((h + 15) >> 4);
+  int i = 0;
+  while (i < 5 && kMostBlocks[i] < blocks - 1) ++i;
+  return b.get(kStartBits[i]) == 0 && !b.over ? w << 16 | h : 0;
+}
+
+// A video stream is RealVideo 4 where every frame's first slice header
+// reads as one, its time its packet's, and every keyframe names one size.
+bool rv40(const Seen& s, Made& m) {
+  Codec c;
+  c.kind = CodecKind::Video, c.fourcc = fourcc("RV40");
+  uint32_t size = 0, first = UINT32_MAX, last = 0;
+  for (const Seen::Start& f : s.starts) {
+    if (!c.slice_fits(f.head.data(), f.head.size(), f.ts)) return false;
+    uint32_t pts = be::u32(f.head.data()) >> 6 & 0x1FFF;
+    uint32_t shown = f.ts + uint32_t(int32_t((pts - f.ts + 4096) & 0x1FFF) - 4096);
+    first = std::min(first, shown), last = std::max(last, shown);
+    uint32_t key = f.flagged ? rv40_key_size(f.head) : size;
+    if (!key || (size && key != size)) return false;
+    size = key;
+  }
+  if (!size || s.starts.size() < 8 || last == first) return false;
+  uint32_t w = size >> 16, h = size & 0xFFFF;
+  uint32_t fps = uint32_t((uint64_t(s.starts.size() - 1) * 65536000 + (last - first) / 2) / (last - first));
+  put32(m.codec, 34), put_text(m.codec, "VIDORV40");
+  put16(m.codec, uint16_t(w)), put16(m.codec, uint16_t(h)), put16(m.codec, 12), put32(m.codec, 0);
+  put32(m.codec, fps), put32(m.codec, 0), put32(m.codec, 0x40000000);
+  m.name = "Video Stream", m.mime = "video/x-pn-realvideo";
+  m.said = "RealVideo 4 " + std::to_string(w) + "\xC3\x97" + std::to_string(h);  // ×
+  return true;
+}
+
 uint32_t span_ms(const Seen& s) {
   auto mm = std::minmax_element(s.times.begin(), s.times.end());
   return s.times.empty() ? 0 : *mm.second - *mm.first;
@@ -326,7 +397,7 @@ bool rebuild_headers(Reader& in, Rebuilt& out) {
   std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.number < b.number; });
   std::vector<Made> made(seen.size());
   for (size_t i = 0; i < seen.size(); ++i) {
-    if (!dnet(seen[i], made[i]) && !cook(seen[i], made[i], out.alike))
+    if (!dnet(seen[i], made[i]) && !cook(seen[i], made[i], out.alike) && !rv40(seen[i], made[i]))
       return out.unknown = seen[i].number, false;
     out.said += (i ? ", " : "") + made[i].said;
   }
