@@ -239,7 +239,7 @@ const SafetyCase kSafety[] = {
      0,
      {"a.rm", "a.rm.bak", "a1.rm", "b.rm"},
      "repaired",
-     "headers taken from a1.rm"},
+     "repaired: headers taken from a1.rm; packets kept"},
     {"headers lost: --check says which file would lend them",
      head_lost,
      [] { episode("a1.rm"); },
