@@ -1,7 +1,8 @@
 // Seeds for the parser fuzz target in the layouts real producers write, made
 // by the unit tests' builders: Helix Producer's RealVideo 3 and cook (frames
 // in slices and packed, a time on every packet of a block), a silent
-// RealProducer block, RealVideo 4 with B-frames, and the audio codecs' own
+// RealProducer block, RealVideo 4 with B-frames and with its size in its
+// keyframes, and the audio codecs' own
 // packet layouts. Written at test time, never kept in the repository.
 //
 //   make_seeds FOLDER
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
       {"helix-rv30-cook.rm", build_helix(24, 12)},
       {"helix-silence.rm", build_helix(16, 8, true)},
       {"rv40-bframes.rm", rv40_bframes()},
+      {"rv40-sized.rm", build_rv40()},
       {"producer-cook.rm", audio_file(ra5_header(), 28, 2275, 14, Bytes(651, 0x3C))},
       {"cook-stereo.rm", audio_file(ra5_header(stereo), 60, 2090, 30, Bytes(834, 0x3D))},
       {"sipr.rm", audio_file(ra5_header(sipr), 28, 812, 14, Bytes(116, 0x4D))},

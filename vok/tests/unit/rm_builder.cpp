@@ -335,3 +335,33 @@ BuiltFile build_helix(int frames, int gop, bool silence) {
       {{0, "video/x-pn-realvideo", helix_rv30_vido()}, {1, "audio/x-pn-realaudio", helix_cook_ra5()}}, all,
       {video_ms, audio_ms});
 }
+
+Bytes rv40_slice_header(bool key, uint32_t pts, uint32_t w, uint32_t h) {
+  uint64_t bits = 0;
+  int n = 0;
+  auto add = [&](uint32_t v, int k) { bits = bits << k | v, n += k; };
+  add(0, 1), add(key ? 0 : 2, 2), add(9, 5), add(0, 2), add(1, 2), add(0, 1), add(pts & 0x1FFF, 13);
+  key ? (add(w, 3), add(h, 3)) : add(1, 1);
+  add(0, 11);
+  bits <<= 64 - n;
+  Bytes b;
+  put(b, bits, 8);
+  return b;
+}
+
+BuiltFile build_rv40(uint32_t last_w, uint32_t last_h) {
+  std::vector<CustomPacket> ps;
+  for (int i = 0; i < 60; ++i) {
+    bool key = i % 10 == 0;
+    uint32_t ts = uint32_t(i) * 40, len = key ? 3000 : 400 + uint32_t(i % 7) * 50;
+    Bytes p;
+    put(p, 3u << 6, 1);
+    rv_number(p, len);
+    rv_number(p, ts);
+    put(p, uint8_t(i), 1);
+    put_bytes(p, rv40_slice_header(key, ts, i == 50 ? last_w : 5, i == 50 ? last_h : 5));
+    frame_bytes(p, len - 8, uint32_t(i) * 7919);
+    ps.push_back({0, ts, uint8_t(key ? 2 : 0), p, i});
+  }
+  return build_custom({{0, "video/x-pn-realvideo", vido_header("RV40", 25 << 16)}}, ps, {2400});
+}

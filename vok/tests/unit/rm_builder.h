@@ -86,5 +86,13 @@ Bytes helix_cook_ra5();
 // time, as RealProducer writes a silent passage.
 BuiltFile build_helix(int frames = 60, int gop = 30, bool silence = false);
 
+// A RealVideo 4 slice header as an encoder codes it: a keyframe's names its
+// size by the standard codes `w` and `h` (5 and 5: 640x480), another says
+// the size stays; the slice starts at the first macroblock of 640x480.
+Bytes rv40_slice_header(bool key, uint32_t pts, uint32_t w, uint32_t h);
+// RealVideo 4 at 25 frames a second, a whole frame a packet, a keyframe
+// every tenth, the last keyframe coded at `last_w` by `last_h`.
+BuiltFile build_rv40(uint32_t last_w = 5, uint32_t last_h = 5);
+
 uint32_t get32(const std::vector<uint8_t>& b, uint64_t at);
 void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v);
