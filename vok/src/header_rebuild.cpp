@@ -33,7 +33,7 @@ struct Seen {
   std::vector<uint32_t> times;
   std::vector<bool> flags;
   std::vector<uint8_t> key;     // the start of its first flagged payload
-  std::vector<uint8_t> sample;  // its first payloads, while they are all one size
+  std::vector<uint8_t> sample;  // payloads from its first on, while they are all one size
   struct Start {
     uint32_t ts;
     bool flagged;
@@ -59,7 +59,9 @@ void count(Seen& s, const uint8_t* payload, uint32_t n, uint32_t ts, bool flagge
   s.all_flagged = s.all_flagged && flagged;
   if (s.times.size() < kKept) s.times.push_back(ts), s.flags.push_back(flagged);
   if (flagged && s.key.empty()) s.key.assign(payload, payload + std::min<uint32_t>(n, 64));
-  if (s.length && s.packets <= kSampled) s.sample.insert(s.sample.end(), payload, payload + n);
+  // A film may open quiet: past its first packets, one in 8.
+  if (s.length && (s.packets <= kSampled || (s.packets % 8 == 0 && s.sample.size() < 8 * kSampled * n)))
+    s.sample.insert(s.sample.end(), payload, payload + n);
   VideoPayload v;
   if (s.starts.size() < kSampled && read_video_payload(payload, n, v) && v.frame_start() && v.data < n)
     s.starts.push_back({ts, flagged, {payload + v.data, payload + std::min<size_t>(n, v.data + 16)}});

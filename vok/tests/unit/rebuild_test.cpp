@@ -66,13 +66,17 @@ std::vector<Bytes> real_payloads(const char* name) {
 }
 
 // Blocks of a real producer's cook packets, under headers of the setting
-// they were coded with and a partner alike in every size.
-BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms) {
+// they were coded with and a partner alike in every size; after `quiet`
+// packets of frames that code nothing, as a film may open.
+BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms, int quiet = 0) {
   std::vector<Bytes> real = real_payloads(name);
-  return head_lost(ra5_header(r), r.frame_size, r.sub_packet_h, packet_ms, 4 * r.sub_packet_h,
-                   [real](Bytes& p, int i) {
-                     if (!real.empty()) p = real[size_t(i) % real.size()];
-                   });
+  return head_lost(
+      ra5_header(r), r.frame_size, r.sub_packet_h, packet_ms, quiet + 8 * r.sub_packet_h,
+      [real, quiet](Bytes& p, int i) {
+        static const uint8_t kZeroed[4] = {0x37, 0xC5, 0x11, 0xF2};  // all bits clear, unscrambled
+        for (size_t k = 0; k < p.size(); ++k) p[k] = kZeroed[k % 4];
+        if (!real.empty() && i >= quiet) p = real[size_t(i - quiet) % real.size()];
+      });
 }
 
 BuiltFile head_zeroed(BuiltFile f) {
@@ -110,6 +114,9 @@ const RebuildCase kCases[] = {
      "cook 44.1 kHz stereo", "", 44100, 2, 16, 25, "helix10-cook.rm"},
     {"RealProducer's cook at 32 kbps, 47 bands",
      [] { return real_cook("producer85-cook.rm", cook(16, 651, 14, 93, 44100, 1), 163); },
+     "cook 44.1 kHz mono", "", 44100, 1, 14, 16, "producer85-cook.rm"},
+    {"RealProducer's cook after a quiet opening",
+     [] { return real_cook("producer85-cook.rm", cook(16, 651, 14, 93, 44100, 1), 163, 70); },
      "cook 44.1 kHz mono", "", 44100, 1, 14, 16, "producer85-cook.rm"},
     {"cook whose blocks take another time",
      [] { return head_lost(ra5_header(cook(13, 834, 30, 278, 44100, 2)), 834, 30, 90, 120, kAsIs); }, nullptr,
