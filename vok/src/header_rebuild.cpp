@@ -228,8 +228,10 @@ CookCoding coding(const CookSetting& c) {
 }
 
 // Of settings alike in every size, the one whose coding the frames fill,
-// where sound enough to tell shows in them and no other comes near.
-void by_frames(const Seen& s, std::vector<const CookSetting*>& fit) {
+// where sound enough to tell shows in them and no other comes near; false
+// where none does.
+bool by_frames(const Seen& s, std::vector<const CookSetting*>& fit) {
+  if (fit.empty()) return false;
   std::vector<size_t> filled;
   for (const CookSetting* c : fit) {
     size_t n = 0;
@@ -239,20 +241,44 @@ void by_frames(const Seen& s, std::vector<const CookSetting*>& fit) {
   }
   size_t best = size_t(std::max_element(filled.begin(), filled.end()) - filled.begin());
   for (size_t i = 0; i < fit.size(); ++i)
-    if (filled[best] < 8 || (i != best && filled[i] * 4 > filled[best])) return;
+    if (filled[best] < 8 || (i != best && filled[i] * 4 > filled[best])) return false;
   fit = {fit[best]};
+  return true;
+}
+
+uint32_t span_ms(const Seen& s) {
+  auto mm = std::minmax_element(s.times.begin(), s.times.end());
+  return s.times.empty() ? 0 : *mm.second - *mm.first;
+}
+
+// A stream of one block, all there: the first of its packets flagged alone.
+uint32_t one_block(const Seen& s) {
+  bool one =
+      s.packets == s.flags.size() && s.flags[0] && std::count(s.flags.begin(), s.flags.end(), true) == 1;
+  return one ? uint32_t(s.packets) : 0;
+}
+
+// Whether its blocks are the setting's: as many packets of its size, and a
+// block's time. One block shows its time only where each packet carries
+// its own (Helix), over all but the last packet's share.
+bool blocks_fit(const Seen& s, const CookSetting& c, uint32_t h, uint32_t step) {
+  if (c.w != s.length || c.h != h) return false;
+  uint64_t ms = block_ms(c), span = span_ms(s), spread = ms * (h - 1) / h;
+  if (step) return ms * 98 <= step * 100ull && step * 98 <= ms * 100;
+  return span == 0 || (spread * 98 <= span * 100 && span * 98 <= spread * 100);
 }
 
 // `alike` names the settings that fit where more than one does.
 bool cook(const Seen& s, Made& m, std::string& alike) {
   uint32_t h = block_height(s), step = block_step(s);
-  if (!s.length || !h || !step) return false;
+  bool one = !h && (h = one_block(s)) != 0;
+  if (!s.length || !h || (!one && !step)) return false;
   std::vector<const CookSetting*> fit;
-  for (const CookSetting& c : kCook) {
-    uint64_t ms = block_ms(c);
-    if (c.w == s.length && c.h == h && ms * 98 <= step * 100ull && step * 98 <= ms * 100) fit.push_back(&c);
-  }
-  if (fit.size() > 1) by_frames(s, fit);
+  for (const CookSetting& c : kCook)
+    if (blocks_fit(s, c, h, step)) fit.push_back(&c);
+  // One block shows too little of its times: its frames must say cook.
+  bool told = (fit.size() > 1 || one) && by_frames(s, fit);
+  if (one && !told) return false;
   if (fit.size() > 1) {
     alike = "cook flavours";
     for (const CookSetting* c : fit) alike += " " + std::to_string(c->flavor);
@@ -336,11 +362,6 @@ bool rv40(const Seen& s, Made& m) {
   m.name = "Video Stream", m.mime = "video/x-pn-realvideo";
   m.said = "RealVideo 4 " + std::to_string(w) + "\xC3\x97" + std::to_string(h);  // ×
   return true;
-}
-
-uint32_t span_ms(const Seen& s) {
-  auto mm = std::minmax_element(s.times.begin(), s.times.end());
-  return s.times.empty() ? 0 : *mm.second - *mm.first;
 }
 
 void put_chunk(std::vector<uint8_t>& b, const char* tag, size_t at) {

@@ -174,9 +174,11 @@ bool duration_sound(uint32_t have, uint32_t end, uint32_t unit, bool tail_lost) 
 }
 
 void Planner::durations(Head& head) {
-  // Headers lent by another file, or made, carry no durations of this one's.
+  // Headers lent by another file, or made, carry no durations of this
+  // one's: they are set, and that is no finding.
   static const Note kWrong = Note::WrongDuration;
   const Note* wrong = h_.head_lost ? nullptr : &kWrong;
+  bool lent = h_.head_lost;
   uint32_t end_all = 0, unit_all = 0;
   bool lost_all = false;
   for (size_t i = 0; i < h_.streams.size(); ++i) {
@@ -188,10 +190,10 @@ void Planner::durations(Head& head) {
     if (end > end_all) end_all = end, unit_all = unit;
     lost_all = lost_all || lost;
     size_t at = head.mdpr[i] + field::kMdprDuration;
-    if (!duration_sound(head.get(at), end, unit, lost)) set(head, at, end, wrong);
+    if (lent || !duration_sound(head.get(at), end, unit, lost)) set(head, at, end, wrong);
   }
   size_t at = head.prop + field::kPropDuration;
-  if (!duration_sound(head.get(at), end_all, unit_all, lost_all))
+  if (lent || !duration_sound(head.get(at), end_all, unit_all, lost_all))
     set(head, at, end_all, h_.prop.found ? wrong : nullptr);
 }
 

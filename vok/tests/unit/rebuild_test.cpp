@@ -68,10 +68,10 @@ std::vector<Bytes> real_payloads(const char* name) {
 // Blocks of a real producer's cook packets, under headers of the setting
 // they were coded with and a partner alike in every size; after `quiet`
 // packets of frames that code nothing, as a film may open.
-BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms, int quiet = 0) {
+BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms, int quiet = 0, int blocks = 8) {
   std::vector<Bytes> real = real_payloads(name);
   return head_lost(
-      ra5_header(r), r.frame_size, r.sub_packet_h, packet_ms, quiet + 8 * r.sub_packet_h,
+      ra5_header(r), r.frame_size, r.sub_packet_h, packet_ms, quiet + blocks * r.sub_packet_h,
       [real, quiet](Bytes& p, int i) {
         static const uint8_t kZeroed[4] = {0x37, 0xC5, 0x11, 0xF2};  // all bits clear, unscrambled
         for (size_t k = 0; k < p.size(); ++k) p[k] = kZeroed[k % 4];
@@ -118,6 +118,11 @@ const RebuildCase kCases[] = {
     {"RealProducer's cook after a quiet opening",
      [] { return real_cook("producer85-cook.rm", cook(16, 651, 14, 93, 44100, 1), 163, 70); },
      "cook 44.1 kHz mono", "", 44100, 1, 14, 16, "producer85-cook.rm"},
+    {"Helix's cook, one block long",
+     [] { return real_cook("helix10-cook.rm", cook(25, 1400, 16, 280, 44100, 2), 116, 0, 1); },
+     "cook 44.1 kHz stereo", "", 44100, 2, 16, 25, "helix10-cook.rm"},
+    {"one block of frames that are not cook's",
+     [] { return head_lost(ra5_header(cook(0, 288, 8, 32, 8000, 1)), 288, 8, 288, 8, kAsIs); }, nullptr, ""},
     {"cook whose blocks take another time",
      [] { return head_lost(ra5_header(cook(13, 834, 30, 278, 44100, 2)), 834, 30, 90, 120, kAsIs); }, nullptr,
      ""},
@@ -155,6 +160,11 @@ TEST(Rebuild, HeadersComeBackWhereThePacketsDetermineThem) {
     std::vector<uint8_t> out;
     Sink sink(out);
     ASSERT_TRUE(write_repaired(in, a.scan, a.plan, sink));
+    // Made headers carry no durations: the repair gives the packets' own.
+    const char prop[] = "PROP";
+    size_t at = size_t(std::search(out.begin(), out.end(), prop, prop + 4) - out.begin());
+    ASSERT_LT(at, out.size());
+    EXPECT_GT(get32(out, at + field::kPropDuration), f.packets.back().ts);
     Reader again_in(out.data(), out.size());
     Analysis again = analyse(again_in);
     ASSERT_EQ(again.outcome, Outcome::Ok);
