@@ -14,10 +14,6 @@
 
 namespace {
 
-// Judging a packet looks at the packets around it, and damage changes what
-// is around; a repaired file is scanned again until nothing is left to do.
-constexpr int kRounds = 3;
-
 // What this run puts beside the file: removed when the run leaves, unless
 // the repair took the original's place.
 class Made {
@@ -63,7 +59,7 @@ struct Look {
 };
 
 bool second_look(Run& r, Made& made, uint64_t size, Look& look) {
-  for (int round = 1; round < kRounds; ++round) {
+  for (int round = 1; round < kRepairRounds; ++round) {
     Reader in(made.temp, size);
     Analysis a = analyse(in);
     if (a.outcome != Outcome::Ok) return look.error = fileio::last_error(), look.why = Msg::ReadError, false;

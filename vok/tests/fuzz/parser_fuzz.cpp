@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "fix_transaction.h"
 #include "header_rebuild.h"
 #include "index_apply.h"
 #include "output_sink.h"
@@ -55,15 +56,14 @@ std::vector<uint8_t> repair(const uint8_t* data, size_t size, bool& changed, boo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  constexpr int kRounds = 3;  // as vok -f
   bool changed = false, settled = false, again = false;
   std::vector<uint8_t> now = repair(data, size, changed, settled);
-  for (int round = 1; changed && round <= kRounds; ++round) {
+  for (int round = 1; changed && round <= kRepairRounds; ++round) {
     bool was_settled = settled;
     std::vector<uint8_t> next = repair(now.data(), now.size(), again, settled);
     // -f skips its second look after a settled scan: there must be nothing to find.
     require(!(was_settled && again));
-    require(!again || round < kRounds);
+    require(!again || round < kRepairRounds);
     changed = again;
     if (changed) now.swap(next);
   }
