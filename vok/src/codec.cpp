@@ -94,14 +94,19 @@ bool video_number(const uint8_t* p, size_t n, size_t& at, uint32_t& v) {
 
 }  // namespace
 
-bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec* c, uint32_t ts) {
+bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec* c, uint32_t ts,
+                        std::vector<uint32_t>* frames) {
   v = VideoPayload();
   auto fits = [&](size_t at) { return !c || c->slice_fits(p + at, n - at, ts); };
+  auto begins = [&](size_t at) {
+    if (frames) frames->push_back(uint32_t(at));
+  };
   for (size_t at = 0; at < n;) {
     uint8_t type = p[at] >> 6;
     if (type == 1) {  // a whole frame: the rest of the payload
       if (at != 0 || n < 3 || !fits(2)) return false;
-      v.whole = 1, v.data = 2;
+      v.whole = 1;
+      begins(2);
       return true;
     }
     size_t q = at + 1 + (type != 3);  // a sequence byte, but in packed frames
@@ -110,11 +115,11 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec
     ++q;  // picture number
     VideoSlice s{p[q - 1], frame, 0, 0};
     size_t rest = n - q;
-    if (at == 0) v.data = uint32_t(q);
     if (frame == 0 || !fits(q)) return false;
     if (type == 3) {  // a whole frame of `frame` bytes; `pos` is its time
       if (frame > rest) return false;
       ++v.whole;
+      begins(q);
       at = q + frame;
       continue;
     }
@@ -122,11 +127,13 @@ bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec
       if (at != 0 || pos == 0 || pos > frame || pos > rest) return false;
       s.offset = frame - pos, s.length = pos;
       v.has_head = true, v.head = s;
+      if (pos == frame) begins(q);
       at = q + pos;
       continue;
     }
     // A slice at `pos` of its frame, taking the rest of the payload.
     if (uint64_t(pos) + rest > frame) return false;
+    if (pos == 0) begins(q);
     s.offset = pos, s.length = uint32_t(rest);
     if (at == 0)
       v.has_head = true, v.head = s;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 enum class CodecKind : uint8_t { Unknown, Video, Audio, Logical };
 
@@ -64,14 +65,14 @@ struct VideoPayload {
   uint32_t whole = 0;     // whole frames after it
   bool has_tail = false;  // a slice after those, leaving a frame open
   VideoSlice tail;
-  uint32_t data = 0;  // where the codec's bytes of its first part begin
   // Its first part begins a frame (what an index points at).
   bool frame_start() const { return !has_head || head.offset == 0; }
 };
 // False unless the sub-packets' sizes add up to the n bytes of `p` exactly
 // and, where `c` is given, each opens a slice of that stream at `ts`.
+// `frames`, where given, gets where each frame that begins in it begins.
 bool read_video_payload(const uint8_t* p, size_t n, VideoPayload& v, const Codec* c = nullptr,
-                        uint32_t ts = 0);
+                        uint32_t ts = 0, std::vector<uint32_t>* frames = nullptr);
 
 constexpr uint32_t fourcc(const char (&s)[5]) {
   return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |

@@ -38,6 +38,7 @@ const AllCodes& codes() {
 }
 
 constexpr int kMaxBands = 102;
+constexpr int kMostBands = 53;    // a decoder takes
 constexpr int kSpare = 16;        // bits an encoder that filled the frame may leave
 constexpr int kMostBytes = 1400;  // of a frame; no setting codes more
 
@@ -162,8 +163,10 @@ bool channel(BitReader& b, const CookCoding& c, int bands, int samples) {
 bool cook_frame_fills(const uint8_t* frame, const CookCoding& c) {
   static const uint8_t kKey[4] = {0x37, 0xC5, 0x11, 0xF2};
   int bands = c.subbands + c.js_start, halves = c.two_apart ? 2 : 1, size = c.coded / halves;
-  if (bands > kMaxBands || c.subbands < 1 || c.subbands > 50 || c.js_start > 50 || c.js_bits > 6 ||
-      (c.js_bits && c.js_bits < 2) || size > kMostBytes)
+  // As the decoder refuses: too many bands, a coupling table it cannot
+  // build (6 bits), a frame whose halves are not alike.
+  if (bands > kMostBands || c.subbands < 1 || c.subbands > 50 || c.js_start > 50 || c.js_bits > 5 ||
+      (c.js_bits && c.js_bits < 2) || size > kMostBytes || (c.two_apart && c.coded % 2))
     return false;
   for (int h = 0; h < halves; ++h) {
     uint8_t bytes[kMostBytes];

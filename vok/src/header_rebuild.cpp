@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "be_bytes.h"
 #include "bit_reader.h"
@@ -63,8 +64,11 @@ void count(Seen& s, const uint8_t* payload, uint32_t n, uint32_t ts, bool flagge
   if (s.length && (s.packets <= kSampled || (s.packets % 8 == 0 && s.sample.size() < 8 * kSampled * n)))
     s.sample.insert(s.sample.end(), payload, payload + n);
   VideoPayload v;
-  if (s.starts.size() < kSampled && read_video_payload(payload, n, v) && v.frame_start() && v.data < n)
-    s.starts.push_back({ts, flagged, {payload + v.data, payload + std::min<size_t>(n, v.data + 16)}});
+  std::vector<uint32_t> frames;
+  if (s.starts.size() >= kSampled || !read_video_payload(payload, n, v, nullptr, 0, &frames)) return;
+  for (uint32_t at : frames)  // a keyframe is its packet's first
+    s.starts.push_back(
+        {ts, flagged && at == frames[0], {payload + at, payload + std::min<size_t>(n, at + 16)}});
 }
 
 // The packets chained from where they seem to start, over damage to where
@@ -227,21 +231,27 @@ CookCoding coding(const CookSetting& c) {
           c.version == 2 && c.channels == 2};
 }
 
-// Of settings alike in every size, the one whose coding the frames fill,
-// where sound enough to tell shows in them and no other comes near; false
-// where none does.
+// Of settings alike in every size, the one whose coding the frames fill:
+// most of them, where sound enough to tell shows, and no other comes near.
+// A quiet frame repeats byte for byte and counts once; bytes that are no
+// cook's fill a few frames by chance, not most. False where none does.
 bool by_frames(const Seen& s, std::vector<const CookSetting*>& fit) {
   if (fit.empty()) return false;
   std::vector<size_t> filled;
+  size_t frames = 0;
   for (const CookSetting* c : fit) {
+    std::set<std::vector<uint8_t>> seen;
     size_t n = 0;
     for (size_t at = 0; at + c->coded <= s.sample.size(); at += c->coded)
-      n += cook_frame_fills(&s.sample[at], coding(*c));
+      if (seen.insert({s.sample.begin() + long(at), s.sample.begin() + long(at + c->coded)}).second)
+        n += cook_frame_fills(&s.sample[at], coding(*c));
     filled.push_back(n);
+    frames = std::max(frames, seen.size());
   }
   size_t best = size_t(std::max_element(filled.begin(), filled.end()) - filled.begin());
+  if (filled[best] < 8 || filled[best] * 2 < frames) return false;
   for (size_t i = 0; i < fit.size(); ++i)
-    if (filled[best] < 8 || (i != best && filled[i] * 4 > filled[best])) return false;
+    if (i != best && filled[i] * 4 > filled[best]) return false;
   fit = {fit[best]};
   return true;
 }
@@ -343,22 +353,26 @@ uint32_t rv40_key_size(const std::vector<uint8_t>& head) {
 bool rv40(const Seen& s, Made& m) {
   Codec c;
   c.kind = CodecKind::Video, c.fourcc = fourcc("RV40");
-  uint32_t size = 0, first = UINT32_MAX, last = 0;
+  uint32_t size = 0;
+  int64_t first = INT64_MAX, last = INT64_MIN;
   for (const Seen::Start& f : s.starts) {
     if (!c.slice_fits(f.head.data(), f.head.size(), f.ts)) return false;
     uint32_t pts = be::u32(f.head.data()) >> 6 & 0x1FFF;
-    uint32_t shown = f.ts + uint32_t(int32_t((pts - f.ts + 4096) & 0x1FFF) - 4096);
+    int64_t shown = int64_t(f.ts) + (int64_t((pts - f.ts + 4096) & 0x1FFF) - 4096);
     first = std::min(first, shown), last = std::max(last, shown);
-    uint32_t key = f.flagged ? rv40_key_size(f.head) : size;
+    if (!f.flagged) continue;  // frames before the first keyframe say no size
+    uint32_t key = rv40_key_size(f.head);
     if (!key || (size && key != size)) return false;
     size = key;
   }
-  if (!size || s.starts.size() < 8 || last == first) return false;
+  if (!size || s.starts.size() < 8 || last <= first) return false;
   uint32_t w = size >> 16, h = size & 0xFFFF;
-  uint32_t fps = uint32_t((uint64_t(s.starts.size() - 1) * 65536000 + (last - first) / 2) / (last - first));
+  uint64_t fps =
+      (uint64_t(s.starts.size() - 1) * 65536000 + uint64_t(last - first) / 2) / uint64_t(last - first);
+  if (fps < 0x10000 || fps > 240u * 0x10000) return false;
   put32(m.codec, 34), put_text(m.codec, "VIDORV40");
   put16(m.codec, uint16_t(w)), put16(m.codec, uint16_t(h)), put16(m.codec, 12), put32(m.codec, 0);
-  put32(m.codec, fps), put32(m.codec, 0), put32(m.codec, 0x40000000);
+  put32(m.codec, uint32_t(fps)), put32(m.codec, 0), put32(m.codec, 0x40000000);
   m.name = "Video Stream", m.mime = "video/x-pn-realvideo";
   m.said = "RealVideo 4 " + std::to_string(w) + "\xC3\x97" + std::to_string(h);  // ×
   return true;

@@ -79,8 +79,10 @@ BuiltFile real_cook(const char* name, const Ra5& r, uint32_t packet_ms, int quie
       });
 }
 
-BuiltFile head_zeroed(BuiltFile f) {
-  std::fill(f.bytes.begin(), f.bytes.begin() + long(f.packets[0].offset), 0);
+// Zeroed up to its packet `lost`, the packets before it gone.
+BuiltFile head_zeroed(BuiltFile f, size_t lost = 0) {
+  std::fill(f.bytes.begin(), f.bytes.begin() + long(f.packets[lost].offset), 0);
+  f.packets.erase(f.packets.begin(), f.packets.begin() + long(lost));
   return f;
 }
 
@@ -95,6 +97,13 @@ struct RebuildCase {
 };
 
 const auto kAsIs = [](Bytes&, int) {};
+// Bytes of no codec, as encrypted or foreign payloads are.
+std::function<void(Bytes&, int)> random_bytes(uint32_t seed) {
+  return [seed](Bytes& p, int i) {
+    uint32_t x = 2463534242u + uint32_t(i) * 7919u + seed;
+    for (uint8_t& b : p) x ^= x << 13, x ^= x >> 17, x ^= x << 5, b = uint8_t(x);
+  };
+}
 
 const RebuildCase kCases[] = {
     {"AC-3", dnet, "AC-3 11.025 kHz 3 channels", "", 11025, 3, 1},
@@ -123,10 +132,29 @@ const RebuildCase kCases[] = {
      "cook 44.1 kHz stereo", "", 44100, 2, 16, 25, "helix10-cook.rm"},
     {"one block of frames that are not cook's",
      [] { return head_lost(ra5_header(cook(0, 288, 8, 32, 8000, 1)), 288, 8, 288, 8, kAsIs); }, nullptr, ""},
+    {"random bytes blocked as 64 kbps cook",
+     [] { return head_lost(ra5_header(cook(6, 744, 20, 186, 44100, 1)), 744, 20, 93, 400, random_bytes(0)); },
+     nullptr, "cook flavours 6 12"},
+    {"random bytes blocked as 96 kbps joint stereo",
+     [] {
+       return head_lost(ra5_header(cook(25, 1400, 16, 280, 44100, 2)), 1400, 16, 116, 400, random_bytes(0));
+     },
+     nullptr, "cook flavours 25 28"},
+    {"random bytes in one block",
+     [] { return head_lost(ra5_header(cook(2, 564, 8, 47, 22050, 1)), 564, 8, 0, 8, random_bytes(4)); },
+     nullptr, ""},
     {"cook whose blocks take another time",
      [] { return head_lost(ra5_header(cook(13, 834, 30, 278, 44100, 2)), 834, 30, 90, 120, kAsIs); }, nullptr,
      ""},
     {"RealVideo 4", [] { return head_zeroed(build_rv40(5, 5)); },
+     "RealVideo 4 640\xC3\x97"
+     "480",
+     ""},
+    {"RealVideo 4 from frames before a keyframe", [] { return head_zeroed(build_rv40(5, 5), 3); },
+     "RealVideo 4 640\xC3\x97"
+     "480",
+     ""},
+    {"RealVideo 4, three frames to a packet", [] { return head_zeroed(build_rv40(5, 5, 3)); },
      "RealVideo 4 640\xC3\x97"
      "480",
      ""},

@@ -349,19 +349,20 @@ Bytes rv40_slice_header(bool key, uint32_t pts, uint32_t w, uint32_t h) {
   return b;
 }
 
-BuiltFile build_rv40(uint32_t last_w, uint32_t last_h) {
+BuiltFile build_rv40(uint32_t last_w, uint32_t last_h, int packed) {
   std::vector<CustomPacket> ps;
   for (int i = 0; i < 60; ++i) {
     bool key = i % 10 == 0;
     uint32_t ts = uint32_t(i) * 40, len = key ? 3000 : 400 + uint32_t(i % 7) * 50;
-    Bytes p;
+    bool joins = !key && (i % 10 - 1) % packed != 0;  // the frame before it is in the packet
+    Bytes fresh, &p = joins ? ps.back().payload : fresh;
     put(p, 3u << 6, 1);
     rv_number(p, len);
     rv_number(p, ts);
     put(p, uint8_t(i), 1);
     put_bytes(p, rv40_slice_header(key, ts, i == 50 ? last_w : 5, i == 50 ? last_h : 5));
     frame_bytes(p, len - 8, uint32_t(i) * 7919);
-    ps.push_back({0, ts, uint8_t(key ? 2 : 0), p, i});
+    if (!joins) ps.push_back({0, ts, uint8_t(key ? 2 : 0), p, i});
   }
   return build_custom({{0, "video/x-pn-realvideo", vido_header("RV40", 25 << 16)}}, ps, {2400});
 }

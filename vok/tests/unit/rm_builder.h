@@ -90,9 +90,10 @@ BuiltFile build_helix(int frames = 60, int gop = 30, bool silence = false);
 // size by the standard codes `w` and `h` (5 and 5: 640x480), another says
 // the size stays; the slice starts at the first macroblock of 640x480.
 Bytes rv40_slice_header(bool key, uint32_t pts, uint32_t w, uint32_t h);
-// RealVideo 4 at 25 frames a second, a whole frame a packet, a keyframe
-// every tenth, the last keyframe coded at `last_w` by `last_h`.
-BuiltFile build_rv40(uint32_t last_w = 5, uint32_t last_h = 5);
+// RealVideo 4 at 25 frames a second, a keyframe every tenth, the last
+// keyframe coded at `last_w` by `last_h`; whole frames, a keyframe alone in
+// its packet, the others `packed` to a packet.
+BuiltFile build_rv40(uint32_t last_w = 5, uint32_t last_h = 5, int packed = 1);
 
 uint32_t get32(const std::vector<uint8_t>& b, uint64_t at);
 void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v);
