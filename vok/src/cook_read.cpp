@@ -37,8 +37,7 @@ const AllCodes& codes() {
   return all;
 }
 
-constexpr int kMaxBands = 102;
-constexpr int kMostBands = 53;    // a decoder takes
+constexpr int kMostBands = 53;    // as many as a decoder takes
 constexpr int kSpare = 16;        // bits an encoder that filled the frame may leave
 constexpr int kMostBytes = 1400;  // of a frame; no setting codes more
 
@@ -96,7 +95,7 @@ void categorize(const int* q, int bands, int bits_left, int samples, int steps, 
     for (int j = 0; j < bands; ++j) n += kExpBits[std::clamp((i - q[j] + bias) / 2, 0, 7)];
     if (n >= bits_left - 32) bias += i;
   }
-  int up[kMaxBands], down[kMaxBands], order[256] = {};
+  int up[kMostBands], down[kMostBands], order[256] = {};
   int n = 0;
   for (int i = 0; i < bands; ++i) {
     up[i] = down[i] = std::clamp((bias - q[i]) / 2, 0, 7);
@@ -147,7 +146,7 @@ bool band(BitReader& b, int cat) {
 }
 
 bool channel(BitReader& b, const CookCoding& c, int bands, int samples) {
-  int q[kMaxBands], cat[kMaxBands];
+  int q[kMostBands], cat[kMostBands];
   if (!gains(b) || (c.js_bits && !coupling(b, c)) || !envelope(b, bands, c.js_start, q)) return false;
   int log2_steps = c.js_bits ? (samples > 512 ? 7 : samples > 256 ? 6 : 5) : 5;
   int vectors = int(b.get(log2_steps));

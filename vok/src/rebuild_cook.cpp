@@ -25,9 +25,8 @@ uint32_t block_height(const Seen& s) {
 }
 
 // A cook setting (a "flavour") as real encoders write it: the packets show
-// `w`, `h` and the block's time; the rest is the encoder's. Settings that
-// agree in those three cannot be told apart: such a stream is not
-// determined.
+// `w`, `h` and the block's time; the rest is the encoder's, and only the
+// frames tell settings apart that agree in those three.
 struct CookSetting {
   uint16_t flavor;
   uint32_t rate;
