@@ -124,9 +124,7 @@ void count(Seen& s, const uint8_t* payload, uint32_t n, uint32_t ts, bool flagge
   VideoPayload v;
   std::vector<uint32_t> frames;
   if (s.starts.size() >= kSampled || !read_video_payload(payload, n, v, nullptr, 0, &frames)) return;
-  for (uint32_t at : frames)  // a keyframe is its packet's first
-    s.starts.push_back(
-        {ts, flagged && at == frames[0], {payload + at, payload + std::min<size_t>(n, at + 16)}});
+  for (uint32_t at : frames) s.starts.push_back({ts, {payload + at, payload + std::min<size_t>(n, at + 16)}});
 }
 
 // The packets chained from where they seem to start, over damage to where

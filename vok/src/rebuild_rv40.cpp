@@ -49,7 +49,9 @@ uint32_t rv40_key_size(const std::vector<uint8_t>& head) {
 }  // namespace
 
 // A video stream is RealVideo 4 where every frame's first slice header
-// reads as one, its time its packet's, and every keyframe names one size.
+// reads as one, its time its packet's, and every intra frame names one
+// size. A frame's own header says it is intra: writers flag packets that
+// only end a keyframe too.
 bool rv40(const Seen& s, Made& m) {
   Codec c;
   c.kind = CodecKind::Video, c.fourcc = fourcc("RV40");
@@ -60,7 +62,7 @@ bool rv40(const Seen& s, Made& m) {
     uint32_t pts = be::u32(f.head.data()) >> 6 & 0x1FFF;
     int64_t shown = int64_t(f.ts) + (int64_t((pts - f.ts + 4096) & 0x1FFF) - 4096);
     first = std::min(first, shown), last = std::max(last, shown);
-    if (!f.flagged) continue;  // frames before the first keyframe say no size
+    if ((be::u32(f.head.data()) >> 29 & 3) > 1) continue;  // P- and B-frames say no size
     uint32_t key = rv40_key_size(f.head);
     if (!key || (size && key != size)) return false;
     size = key;

@@ -19,7 +19,6 @@ struct Seen {
   std::vector<uint8_t> sample;  // payloads from its first on, while they are all one size
   struct Start {
     uint32_t ts;
-    bool flagged;
     std::vector<uint8_t> head;
   };
   std::vector<Start> starts;  // the codec's first bytes in its first frames, where they are video

@@ -158,6 +158,15 @@ const RebuildCase kCases[] = {
      "RealVideo 4 640\xC3\x97"
      "480",
      ""},
+    {"RealVideo 4, every packet flagged",
+     [] {
+       BuiltFile f = build_rv40();
+       for (const BuiltPacket& p : f.packets) f.bytes[p.offset + 11] |= 2;
+       return head_zeroed(f);
+     },
+     "RealVideo 4 640\xC3\x97"
+     "480",
+     ""},
     {"RealVideo 4 whose keyframes name two sizes", [] { return head_zeroed(build_rv40(4, 5)); }, nullptr, ""},
     // RealVideo 3 keeps its size in the headers alone.
     {"RealVideo 3", [] { return head_zeroed(build_helix()); }, nullptr, ""},
