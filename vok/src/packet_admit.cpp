@@ -90,7 +90,7 @@ bool Admission::is_copy(const Packet& p) {
   if (repeat_at_ >= 0) {
     size_t i = (size_t(repeat_at_) + 1) % kRing;
     if (i != ring_n_ % kRing && same(ring_[i])) return repeat_at_ = long(i), true;
-    return repeat_at_ = -1, false;
+    repeat_at_ = -1;  // a new run may start here, of another earlier packet
   }
   const Clock& st = streams_[size_t(p.stream)];
   if (!st.packets || p.ts >= st.last_ts) return false;
@@ -117,7 +117,9 @@ void Admission::admit(const Packet& p) {
 }
 
 Admit Admission::judge(const Packet& p) {
-  bool copy = (disrupted_ || repeat_at_ >= 0) && is_copy(p);
+  // A piece written twice need not cut a packet: where the time goes back
+  // cleanly, its bytes say whether the timeline moved or came again.
+  bool copy = (disrupted_ || repeat_at_ >= 0 || !in_time(p)) && is_copy(p);
   if (!copy && judge_time(p)) {
     admit(p);
     disrupted_ = false;

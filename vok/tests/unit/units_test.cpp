@@ -46,6 +46,17 @@ void set_stream(BuiltFile& f, size_t i, uint16_t stream) {
   be::put16(&f.bytes[f.packets[i].offset + 4], stream);
 }
 
+// Bytes put in at `at`, the packets after moved on.
+void insert_at(BuiltFile& f, uint64_t at, const Bytes& b) {
+  f.bytes.insert(f.bytes.begin() + long(at), b.begin(), b.end());
+  for (BuiltPacket& p : f.packets) p.offset += p.offset >= at ? b.size() : 0;
+}
+
+void append_packets(Bytes& to, const BuiltFile& f, size_t from, size_t n) {
+  to.insert(to.end(), f.bytes.begin() + long(f.packets[from].offset),
+            f.bytes.begin() + long(f.packets[from + n].offset));
+}
+
 // Garbage over [at, at + n): the units of the packets it touches go.
 Lost garbage(BuiltFile& f, uint64_t at, uint64_t n) {
   Lost lost;
@@ -61,9 +72,7 @@ Lost garbage(BuiltFile& f, uint64_t at, uint64_t n) {
 Lost junk_in_block(BuiltFile& f) {
   size_t i = find_packet(f, 1, f.packets.size() / 2, [](const BuiltPacket& p) { return (p.flags & 2); });
   size_t next = find_packet(f, 1, i + 1, [](const BuiltPacket&) { return true; });
-  uint64_t at = f.packets[next].offset + f.packets[next].length;
-  f.bytes.insert(f.bytes.begin() + long(at), 700, 0xA5);
-  for (BuiltPacket& p : f.packets) p.offset += p.offset >= at ? 700 : 0;
+  insert_at(f, f.packets[next].offset + f.packets[next].length, Bytes(700, 0xA5));
   return Lost{};
 }
 
@@ -77,13 +86,24 @@ Lost knocked_back_before_garbage(BuiltFile& f) {
   size_t j = find_packet(f, 1, i + 1, [](const BuiltPacket&) { return true; });
   size_t k = find_packet(f, 1, j + 1, [](const BuiltPacket&) { return true; });
   be::put32(&f.bytes[f.packets[j].offset + 6], f.packets[first].ts);
-  uint64_t at = f.packets[k].offset + f.packets[k].length;
-  std::vector<uint8_t> again(700, 0xA5);
-  again.insert(again.end(), f.bytes.begin() + long(f.packets[first].offset),
-               f.bytes.begin() + long(f.packets[first + 8].offset));
-  f.bytes.insert(f.bytes.begin() + long(at), again.begin(), again.end());
-  for (BuiltPacket& p : f.packets) p.offset += p.offset >= at ? again.size() : 0;
+  Bytes again(700, 0xA5);
+  append_packets(again, f, first, 8);
+  insert_at(f, f.packets[k].offset + f.packets[k].length, again);
   return Lost{{f.packets[j].unit}, {}};
+}
+
+// Two pieces of a download written again before the last block, back to
+// back: the opening and a stretch from the second block. Each starts and
+// ends on a packet, so nothing is cut and only their bytes tell.
+Lost written_twice(BuiltFile& f) {
+  auto flagged = [](const BuiltPacket& p) { return (p.flags & 2) != 0; };
+  size_t second = find_packet(f, 1, find_packet(f, 1, 0, flagged) + 1, flagged);
+  size_t last = find_packet(f, 1, second + 1, flagged);
+  Bytes again;
+  append_packets(again, f, 0, 8);
+  append_packets(again, f, second, 8);
+  insert_at(f, f.packets[last].offset, again);
+  return Lost{};
 }
 
 struct UnitCase {
@@ -159,6 +179,7 @@ const UnitCase kCases[] = {
      "1 damaged region"},
     {"a time knocked back before garbage and a repeated opening", knocked_back_before_garbage,
      "1 packet with a timestamp out of order dropped"},
+    {"two pieces written twice on packet boundaries", written_twice, "16 repeated packets dropped"},
     {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
      "1 damaged region"},
     // The packets of a silent block are alike and share its time: after
@@ -173,7 +194,7 @@ std::vector<int> kept_packets(const BuiltFile& f, const Pipeline& p) {
   std::vector<int> kept;
   for (const Range& r : p.s.kept)
     for (uint64_t q = r.offset; q < r.offset + r.length; q += be::u16(&f.bytes[q + 2]))
-      kept.push_back(at.at(q));
+      kept.push_back(at.count(q) ? at[q] : -1);  // -1: bytes that were put in
   return kept;
 }
 
