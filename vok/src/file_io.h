@@ -1,5 +1,5 @@
-// The file operations vok needs, declared once; file_io_posix.cpp,
-// file_io_win32.cpp and, for tests, file_io_mem.cpp implement them and the
+// The file operations vok needs, declared once; file_io_posix.cpp, the
+// file_io_win32 pair and, for tests, file_io_mem.cpp implement them and the
 // build links one. Paths are byte strings: as the system has them on Linux,
 // UTF-8 on Windows (turned into UTF-16 only inside the Windows layer).
 // Offsets are 64-bit on every build.
