@@ -19,6 +19,8 @@ class Admission {
   Admit judge(const Packet& p);
   // The packets just before were not kept: a copy may start here.
   void disrupted() { disrupted_ = true; }
+  // Where the packet that the last one judged a copy repeats lies.
+  uint64_t copied_from() const { return ring_[size_t(repeat_at_)].offset; }
   // A time was judged by looking past bytes the repair leaves out: in the
   // repaired file the look reaches other packets, and may judge otherwise.
   bool looked_past_damage() const { return looked_past_damage_; }

@@ -36,7 +36,7 @@ struct Packet {
   // Its payload proves its length: RealVideo 3 or 4 sub-packets that add up,
   // each opening with a slice header of its time; an interleaved audio
   // packet of its block's exact size. Damage right after such a packet
-  // did not reach into it.
+  // did not reach into it, unless a copy found there began inside it.
   bool proven = false;
 
   bool keyframe() const { return flags & 2; }

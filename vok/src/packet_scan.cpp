@@ -26,6 +26,9 @@ class Scanner {
  private:
   bool join(uint64_t at, uint64_t& packets);
   void settle();
+  void to_units(const Packet& p);
+  void release();
+  bool overwritten(const Packet& copy) const;
   void accept(const Packet& p);
   void skip(uint64_t from, uint64_t to);
   void finish(Chunk stop, uint64_t at, Shape last);
@@ -36,6 +39,10 @@ class Scanner {
   Admission admit_;
   Units units_;
   Scan s_;
+  // A proven packet with damage after it waits here until the damage shows
+  // whether it reached into the packet.
+  Packet held_;
+  bool holding_ = false;
 };
 
 // A second file whose streams are those of the first, codec data and all,
@@ -48,6 +55,7 @@ bool Scanner::join(uint64_t at, uint64_t& packets) {
   for (const Stream& s : h_.streams)
     if (s.codec.own_clock()) return false;
   // The first file's last units are as complete as they will get.
+  release();
   units_.finish();
   settle();
   uint32_t shift = 0;
@@ -74,6 +82,38 @@ void Scanner::settle() {
       ++s_.incomplete;
     }
   }
+}
+
+void Scanner::to_units(const Packet& p) {
+  if (units_.whole_now(p))
+    accept(p);
+  else
+    units_.add(p), settle();
+}
+
+void Scanner::release() {
+  if (holding_) to_units(held_);
+  holding_ = false;
+}
+
+// The held packet's tail is a copy's: the bytes repeating those before the
+// copied packet (a piece of a download written twice) reach back into it by
+// more than chance would.
+bool Scanner::overwritten(const Packet& copy) const {
+  constexpr uint64_t kReach = 1 << 17, kBeyondChance = 4;
+  uint64_t shift = copy.offset - admit_.copied_from();
+  uint64_t floor = held_.offset + held_.header, start = copy.offset;
+  if (start - floor > kReach || floor < shift) return false;
+  uint8_t a[256], b[256];
+  while (start > floor) {
+    size_t n = size_t(start - floor < sizeof a ? start - floor : sizeof a);
+    if (!in_.peek(start - n, a, n) || !in_.peek(start - n - shift, b, n)) return false;
+    size_t same = 0;
+    while (same < n && a[n - 1 - same] == b[n - 1 - same]) ++same;
+    start -= same;
+    if (same < n) break;
+  }
+  return start + kBeyondChance <= held_.offset + held_.length;
 }
 
 void Scanner::accept(const Packet& p) {
@@ -120,6 +160,7 @@ void Scanner::skip(uint64_t from, uint64_t to) {
 
 // What follows the last kept packet.
 void Scanner::finish(Chunk stop, uint64_t at, Shape last) {
+  release();
   units_.finish();
   settle();
   s_.frames_lost = units_.loss().frames;
@@ -192,16 +233,21 @@ Scan Scanner::run() {
       pos += p.length;
       continue;
     }
-    if (v == Shape::Good && (p.proven || frame_.chains(pos + p.length, 1))) {
+    bool chained = v == Shape::Good && frame_.chains(pos + p.length, 1);
+    if (v == Shape::Good && (p.proven || chained)) {
       Admit a = admit_.judge(p);
-      if (a == Admit::Keep && units_.whole_now(p))
-        accept(p);
-      else if (a == Admit::Keep)
-        units_.add(p), settle();
-      s_.repeats += a == Admit::Copy;
-      s_.bad_timestamps += a == Admit::BadTime;
-      pos += p.length;
-      continue;
+      if (a == Admit::Copy && holding_ && overwritten(p)) holding_ = false, ++s_.dropped;
+      if (a != Admit::BadTime) release();
+      if (a == Admit::Keep && chained) to_units(p);
+      if (a == Admit::Keep && !chained) held_ = p, holding_ = true;
+      // Out of time with nothing after it, not even its length is sure: the
+      // scan looks for packets inside it.
+      if (a != Admit::BadTime || chained) {
+        s_.repeats += a == Admit::Copy;
+        s_.bad_timestamps += a == Admit::BadTime;
+        pos += p.length;
+        continue;
+      }
     }
     if (v == Shape::Good || v == Shape::Truncated) ++s_.dropped;
     uint64_t to = frame_.resync(pos + (v == Shape::Good || v == Shape::Truncated ? 1 : 0));

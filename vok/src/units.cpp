@@ -80,16 +80,23 @@ void Units::add_frame_parts(StreamState& st, const Packet& p) {
 
 // A block starts with a flagged packet and has `per_block` packets. Packets
 // before any flag in a stream that never shows one are units of their own.
+// A packet stamped past the open block's time (its packets share the
+// block's time or spread over it) is of a later block that lost its first.
 void Units::add_to_block(StreamState& st, const Packet& p) {
+  uint32_t half_step = st.per_block ? st.block_ms / (2 * st.per_block) : 0;
+  bool later = st.open >= 0 && st.timed && st.block_ms &&
+               uint64_t(p.ts) + half_step >= uint64_t(st.block_ts) + st.block_ms;
+  if ((p.keyframe() || later) && st.open >= 0) {
+    group(st.open).bad = true;  // the block before is short of packets
+    close(st);
+  }
   if (p.keyframe()) {
-    if (st.open >= 0) {
-      group(st.open).bad = true;  // the block before is short of packets
-      close(st);
-    }
     st.flagged_seen = true;
     st.open = open_group(p.stream, false);
+    st.timed = true, st.block_ts = p.ts;
   } else if (st.open < 0) {
     st.open = open_group(p.stream, true);  // its block's first packet is lost
+    st.timed = false;
   }
 }
 

@@ -54,6 +54,8 @@ class Units {
     uint32_t per_block = 0, block_ms = 0;
     int64_t open = -1;          // the group being filled
     bool flagged_seen = false;  // Blocks: a block start has been seen
+    bool timed = false;         // Blocks: the open block started with its flagged packet, at block_ts
+    uint32_t block_ts = 0;
     // Frames: the frame the open group is assembling.
     bool in_frame = false;
     uint8_t picture = 0;

@@ -106,6 +106,35 @@ Lost written_twice(BuiltFile& f) {
   return Lost{};
 }
 
+// The piece of a download before a cook packet's middle written again: as
+// well as its own, where it comes again right after (inserted), or in the
+// place of a later piece (overwriting it). Either way the packet it starts
+// in has a tail that is not its own.
+constexpr uint64_t kPiece = 3000;
+
+size_t cook_packet(const BuiltFile& f, size_t from) {
+  return find_packet(f, 1, from, [](const BuiltPacket& p) { return !(p.flags & 2); });
+}
+
+uint64_t middle(const BuiltPacket& p) { return p.offset + p.length / 2; }
+
+Lost piece_again_after(BuiltFile& f) {
+  size_t i = cook_packet(f, f.packets.size() / 3);
+  uint64_t end = middle(f.packets[i]);
+  insert_at(f, end, Bytes(f.bytes.begin() + long(end - kPiece), f.bytes.begin() + long(end)));
+  f.packets[i].offset += kPiece;  // whole where the copy of its head runs on into its tail
+  return Lost{};
+}
+
+Lost piece_again_over_a_later(BuiltFile& f) {
+  uint64_t at = middle(f.packets[cook_packet(f, f.packets.size() * 2 / 3)]), from = at - 3 * kPiece;
+  Lost lost;
+  for (const BuiltPacket& p : f.packets)
+    if (p.offset < at + kPiece && p.offset + p.length > at) lost.units.insert(p.unit);
+  std::copy(f.bytes.begin() + long(from), f.bytes.begin() + long(from + kPiece), f.bytes.begin() + long(at));
+  return lost;
+}
+
 struct UnitCase {
   const char* name;
   std::function<Lost(BuiltFile&)> damage;
@@ -180,6 +209,9 @@ const UnitCase kCases[] = {
     {"a time knocked back before garbage and a repeated opening", knocked_back_before_garbage,
      "1 packet with a timestamp out of order dropped"},
     {"two pieces written twice on packet boundaries", written_twice, "16 repeated packets dropped"},
+    {"a piece inserted again, ending inside a cook packet", piece_again_after, "repeated packet"},
+    {"a piece written over a later one, ending inside a cook packet", piece_again_over_a_later,
+     "repeated packet"},
     {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
      "1 damaged region"},
     // The packets of a silent block are alike and share its time: after
