@@ -94,6 +94,19 @@ def zero_pieces(orig, rng):
     return Variant("zero_pieces", bytes(data), ranges)
 
 
+def piece_again(orig, rng):
+    """A P-byte piece written a second time: inserted again right after
+    itself, and written over a later piece. Piece edges cut packets, so the
+    packets the copy starts and ends inside lose their tails or heads."""
+    size = 4096 if len(orig) < 100_000 else 16384
+    t = rng.randrange(1, len(orig) // size - 3) * size
+    inserted = orig[:t + size] + orig[t:t + size] + orig[t + size:]
+    at = t + 2 * size
+    over = orig[:at] + orig[t:t + size] + orig[at + size:]
+    return [Variant("piece_inserted_again", inserted, []),
+            Variant("piece_written_over_later", over, [(at, at + size)])]
+
+
 def metadata_damaged(orig, m):
     """The metadata stream's header: its name and type bytes zeroed, a packet-free stream."""
     info = next((s for s in m.streams.values() if s.logical and b"fileinfo" in s.mime), None)
@@ -126,6 +139,7 @@ def variants(orig, m):
         out.append(flip_swap(orig, m))
     out += [cut(orig, f) for f in (0.3, 0.6, 0.9)]
     out += [zero_pieces(orig, rng), Variant("joined_self", orig + orig, [], joined=True)]
+    out += piece_again(orig, rng)
     return out + metadata_damaged(orig, m) + head_lost(orig, m)
 
 
@@ -146,6 +160,7 @@ class Row:
     own_kept: int = 0         # packets kept where the file's own headers are in place
     own_errors: set = field(default_factory=set)   # and the decode errors then
     own_said: tuple = None    # and -f's exit code, and its error where it failed
+    foreign: int = 0          # packets of the final file that the original does not hold
 
 
 def measure(path):
@@ -248,7 +263,9 @@ def run_case(vok, work, name, original, m, v, other):
     orig = read(original)
     want = oracle.container_packets(orig, m, v.ranges)
     row.untouched = len(want) * (2 if v.joined else 1)
-    row.kept = count_kept(want, oracle.container_packets(final, fm), v.joined)
+    got = oracle.container_packets(final, fm)
+    row.kept = count_kept(want, got, v.joined)
+    row.foreign = 0 if v.joined else len(got) - count_kept(oracle.container_packets(orig, m), got, False)
     row.last_ts = max(p.ts for p in fm.packets) / 1000 if fm.packets else None
     own, row.own_said = repaired_with_own_headers(vok, work, orig, m, v) if v.head_lost else (None, None)
     if own:
@@ -307,6 +324,8 @@ def problems(row):
         lent = f"headers taken from {EPISODE}" if row.beside else "headers rebuilt from the packets"
         if lent not in f.out:
             out.append(f"want {lent!r}: {f.out.strip()}")
+    if row.foreign and f.code == 0:
+        out.append(f"{row.foreign} packets kept that the original does not hold (damaged, or moved in time)")
     after = row.states["-i"]
     errors = [e for e in after["view"]["errors"] if quiet(e) not in row.own_errors]
     if errors:
