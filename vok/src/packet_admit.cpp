@@ -8,8 +8,9 @@
 
 namespace {
 
-constexpr int kLookahead = 64;     // packets looked through for the next of a stream
-constexpr size_t kRing = 1 << 16;  // packets remembered to recognise copies
+constexpr int kLookahead = 64;        // packets looked through for the next of a stream
+constexpr size_t kRing = 1 << 16;     // packets remembered to recognise copies
+constexpr uint64_t kReach = 1 << 17;  // bytes a copied piece is followed back through
 
 // Within reach of a reference time: not before it by more than a B-frame
 // reorder, not after it by more than the packets of other streams may lead.
@@ -78,10 +79,27 @@ bool Admission::same_bytes(const Seen& e, const Packet& p) {
   return b && memcmp(earlier_.data(), b, p.length) == 0;
 }
 
+// The bytes from just inside the held packet's end up to `at` repeat those
+// before `from`, by more than chance would repeat.
+bool Admission::reaches_held(uint64_t from, uint64_t at) {
+  constexpr uint64_t kBeyondChance = 4;
+  if (held_end_ < kBeyondChance) return false;
+  uint64_t floor = held_end_ - kBeyondChance, shift = at - from;
+  if (floor >= at || at - floor > kReach || floor < shift) return false;
+  uint8_t a[256], b[256];
+  for (uint64_t end = at; end > floor;) {
+    size_t n = size_t(end - floor < sizeof a ? end - floor : sizeof a);
+    if (!in_.peek(end - n, a, n) || !in_.peek(end - n - shift, b, n) || memcmp(a, b, n) != 0) return false;
+    end -= n;
+  }
+  return true;
+}
+
 // A run of copies starts with a packet older than its stream's latest (the
 // piece written twice lies back in time) and goes on packet by packet;
 // identical packets that share the latest timestamp (silence in an
-// interleaving block) are no copies.
+// interleaving block) are no copies, unless the bytes before them repeat
+// too, back into a packet held before damage.
 bool Admission::is_copy(const Packet& p) {
   auto same = [&](const Seen& e) {
     return e.stream == p.stream && e.ts == p.ts && e.length == p.length && e.offset != p.offset &&
@@ -93,11 +111,13 @@ bool Admission::is_copy(const Packet& p) {
     repeat_at_ = -1;  // a new run may start here, of another earlier packet
   }
   const Clock& st = streams_[size_t(p.stream)];
-  if (!st.packets || p.ts >= st.last_ts) return false;
+  bool level = st.packets && p.ts == st.last_ts;
+  if (!st.packets || p.ts > st.last_ts || (level && !held_end_)) return false;
   size_t n = ring_n_ < kRing ? ring_n_ : kRing;
   for (size_t k = 1; k <= n; ++k) {
     size_t i = (ring_n_ - k) % kRing;
-    if (same(ring_[i])) return repeat_at_ = long(i), true;
+    if (same(ring_[i]) && (!level || reaches_held(ring_[i].offset, p.offset)))
+      return repeat_at_ = long(i), true;
   }
   return false;
 }
@@ -119,14 +139,15 @@ void Admission::admit(const Packet& p) {
 Admit Admission::judge(const Packet& p) {
   // A piece written twice need not cut a packet: where the time goes back
   // cleanly, its bytes say whether the timeline moved or came again.
-  bool copy = (disrupted_ || repeat_at_ >= 0 || !in_time(p)) && is_copy(p);
+  bool looked = disrupted_ || repeat_at_ >= 0 || !in_time(p);
+  bool copy = looked && is_copy(p);
   if (!copy && judge_time(p)) {
     admit(p);
     disrupted_ = false;
     repeat_at_ = -1;
     return Admit::Keep;
   }
-  if (copy || is_copy(p)) return Admit::Copy;
+  if (copy || (!looked && is_copy(p))) return Admit::Copy;
   disrupted_ = true;
   return Admit::BadTime;
 }

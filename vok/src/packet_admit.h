@@ -19,8 +19,12 @@ class Admission {
   Admit judge(const Packet& p);
   // The packets just before were not kept: a copy may start here.
   void disrupted() { disrupted_ = true; }
-  // Where the packet that the last one judged a copy repeats lies.
-  uint64_t copied_from() const { return ring_[size_t(repeat_at_)].offset; }
+  // A kept packet ending at `end` has damage after it (0: none): a copy
+  // reaching back into it may share its stream's latest time.
+  void held(uint64_t end) { held_end_ = end; }
+  // `p`, just judged a copy, is of a piece whose copied bytes reach back
+  // into the held packet: its tail is the copy's, not its own.
+  bool copy_reaches_held(const Packet& p) { return reaches_held(ring_[size_t(repeat_at_)].offset, p.offset); }
   // A time was judged by looking past bytes the repair leaves out: in the
   // repaired file the look reaches other packets, and may judge otherwise.
   bool looked_past_damage() const { return looked_past_damage_; }
@@ -40,6 +44,7 @@ class Admission {
   bool next_of_stream(const Packet& p, Packet& n);
   bool judge_time(const Packet& p);
   bool is_copy(const Packet& p);
+  bool reaches_held(uint64_t from, uint64_t at);
   bool same_bytes(const Seen& e, const Packet& p);
   void admit(const Packet& p);
 
@@ -53,5 +58,6 @@ class Admission {
   std::vector<Seen> ring_;
   size_t ring_n_ = 0;
   long repeat_at_ = -1;  // the remembered packet the last copy was of
+  uint64_t held_end_ = 0;
   std::vector<uint8_t> earlier_;
 };

@@ -28,7 +28,7 @@ class Scanner {
   void settle();
   void to_units(const Packet& p);
   void release();
-  bool overwritten(const Packet& copy) const;
+  void hold(bool yes);
   void accept(const Packet& p);
   void skip(uint64_t from, uint64_t to);
   void finish(Chunk stop, uint64_t at, Shape last);
@@ -93,27 +93,12 @@ void Scanner::to_units(const Packet& p) {
 
 void Scanner::release() {
   if (holding_) to_units(held_);
-  holding_ = false;
+  hold(false);
 }
 
-// The held packet's tail is a copy's: the bytes repeating those before the
-// copied packet (a piece of a download written twice) reach back into it by
-// more than chance would.
-bool Scanner::overwritten(const Packet& copy) const {
-  constexpr uint64_t kReach = 1 << 17, kBeyondChance = 4;
-  uint64_t shift = copy.offset - admit_.copied_from();
-  uint64_t floor = held_.offset + held_.header, start = copy.offset;
-  if (start - floor > kReach || floor < shift) return false;
-  uint8_t a[256], b[256];
-  while (start > floor) {
-    size_t n = size_t(start - floor < sizeof a ? start - floor : sizeof a);
-    if (!in_.peek(start - n, a, n) || !in_.peek(start - n - shift, b, n)) return false;
-    size_t same = 0;
-    while (same < n && a[n - 1 - same] == b[n - 1 - same]) ++same;
-    start -= same;
-    if (same < n) break;
-  }
-  return start + kBeyondChance <= held_.offset + held_.length;
+void Scanner::hold(bool yes) {
+  holding_ = yes;
+  admit_.held(yes ? held_.offset + held_.length : 0);
 }
 
 void Scanner::accept(const Packet& p) {
@@ -236,10 +221,11 @@ Scan Scanner::run() {
     bool chained = v == Shape::Good && frame_.chains(pos + p.length, 1);
     if (v == Shape::Good && (p.proven || chained)) {
       Admit a = admit_.judge(p);
-      if (a == Admit::Copy && holding_ && overwritten(p)) holding_ = false, ++s_.dropped;
+      // Its tail the copy's, not its own: damaged.
+      if (a == Admit::Copy && holding_ && admit_.copy_reaches_held(p)) hold(false), ++s_.dropped;
       if (a != Admit::BadTime) release();
       if (a == Admit::Keep && chained) to_units(p);
-      if (a == Admit::Keep && !chained) held_ = p, holding_ = true;
+      if (a == Admit::Keep && !chained) held_ = p, hold(true);
       // Out of time with nothing after it, not even its length is sure: the
       // scan looks for packets inside it.
       if (a != Admit::BadTime || chained) {

@@ -35,6 +35,7 @@ void Units::close(StreamState& st) {
   g.closed = true;
   st.open = -1;
   st.in_frame = false;
+  st.late = false;
   if (!g.bad) return;
   loss_.frames += g.frames;
   if (st.kind == Kind::Blocks) {
@@ -81,15 +82,21 @@ void Units::add_frame_parts(StreamState& st, const Packet& p) {
 // A block starts with a flagged packet and has `per_block` packets. Packets
 // before any flag in a stream that never shows one are units of their own.
 // A packet stamped past the open block's time (its packets share the
-// block's time or spread over it) is of a later block that lost its first.
+// block's time or spread over it) may be of a later block that lost its
+// first; the next packet tells: past it too, and the block ended short;
+// within it, and that one time alone was wrong.
 void Units::add_to_block(StreamState& st, const Packet& p) {
   uint32_t half_step = st.per_block ? st.block_ms / (2 * st.per_block) : 0;
   bool later = st.open >= 0 && st.timed && st.block_ms &&
                uint64_t(p.ts) + half_step >= uint64_t(st.block_ts) + st.block_ms;
-  if ((p.keyframe() || later) && st.open >= 0) {
-    group(st.open).bad = true;  // the block before is short of packets
-    close(st);
+  if (st.open >= 0 && (p.keyframe() || st.late)) {
+    bool complete = group(st.open).packets >= st.per_block;
+    if (p.keyframe() || later || complete) {
+      if (!complete || (later && !p.keyframe())) group(st.open).bad = true;
+      close(st);
+    }
   }
+  st.late = later && st.open >= 0 && !p.keyframe();
   if (p.keyframe()) {
     st.flagged_seen = true;
     st.open = open_group(p.stream, false);
@@ -121,7 +128,7 @@ void Units::add(const Packet& p) {
   ++g.packets;
   ++g.waiting;
   waiting_.push_back({p, st.open});
-  if (st.kind == Kind::Blocks && g.packets >= st.per_block) {
+  if (st.kind == Kind::Blocks && g.packets >= st.per_block && !st.late) {
     if (g.bad && !st.flagged_seen) g.bad = false, st.kind = Kind::Packet;  // a stream without flags
     if (!g.bad) close(st);
   } else if (st.kind != Kind::Blocks && !st.in_frame) {
@@ -155,7 +162,8 @@ bool Units::next(Decided& d) {
 void Units::finish() {
   for (StreamState& st : streams_)
     if (st.open >= 0) {
-      group(st.open).bad = true;
+      // Whole, but for a last packet stamped past it.
+      if (!st.late || group(st.open).packets < st.per_block) group(st.open).bad = true;
       close(st);
     }
 }

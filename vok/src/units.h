@@ -56,6 +56,7 @@ class Units {
     bool flagged_seen = false;  // Blocks: a block start has been seen
     bool timed = false;         // Blocks: the open block started with its flagged packet, at block_ts
     uint32_t block_ts = 0;
+    bool late = false;  // Blocks: its last packet was stamped past the open block
     // Frames: the frame the open group is assembling.
     bool in_frame = false;
     uint8_t picture = 0;

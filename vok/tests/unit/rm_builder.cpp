@@ -309,7 +309,7 @@ Bytes helix_cook_ra5() {
           0x00, 0x00, 0x08, 0x01, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x17};
 }
 
-BuiltFile build_helix(int frames, int gop, bool silence) {
+BuiltFile build_helix(int frames, int gop, bool silence, bool shared) {
   constexpr uint32_t kFrameMs = 80, kBlockMs = 2090, kPerBlock = 9;
   std::vector<CustomPacket> video, audio;
   for (int i = 0; i < frames; ++i) {
@@ -323,8 +323,8 @@ BuiltFile build_helix(int frames, int gop, bool silence) {
   for (int k = 0; k < blocks * int(kPerBlock); ++k) {
     Bytes payload;
     frame_bytes(payload, 600, silence ? 7919 : uint32_t(k) * 7919);
-    uint32_t ts =
-        uint32_t(k / kPerBlock) * kBlockMs + (silence ? 0 : uint32_t(k % kPerBlock) * kBlockMs / kPerBlock);
+    uint32_t ts = uint32_t(k / kPerBlock) * kBlockMs +
+                  (silence || shared ? 0 : uint32_t(k % kPerBlock) * kBlockMs / kPerBlock);
     audio.push_back({1, ts, uint8_t(k % kPerBlock == 0 ? 2 : 0), payload, frames + k / int(kPerBlock)});
   }
   std::vector<CustomPacket> all;

@@ -83,8 +83,9 @@ Bytes helix_cook_ra5();
 // packed one to a packet; cook (stream 1), every packet of a block stamped
 // with its own time, only the first flagged; packets in time order. With
 // `silence`, every packet of a block is the same and all share the block's
-// time, as RealProducer writes a silent passage.
-BuiltFile build_helix(int frames = 60, int gop = 30, bool silence = false);
+// time, as RealProducer writes a silent passage; with `shared`, they share
+// it but differ, as RealProducer stamps sound.
+BuiltFile build_helix(int frames = 60, int gop = 30, bool silence = false, bool shared = false);
 
 // A RealVideo 4 slice header as an encoder codes it: a keyframe's names its
 // size by the standard codes `w` and `h` (5 and 5: 640x480), another says

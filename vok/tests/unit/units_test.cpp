@@ -112,8 +112,11 @@ Lost written_twice(BuiltFile& f) {
 // in has a tail that is not its own.
 constexpr uint64_t kPiece = 3000;
 
+// The last packet of the first block that starts at or after `from`.
 size_t cook_packet(const BuiltFile& f, size_t from) {
-  return find_packet(f, 1, from, [](const BuiltPacket& p) { return !(p.flags & 2); });
+  size_t i = find_packet(f, 1, from, [](const BuiltPacket& p) { return (p.flags & 2) != 0; });
+  for (int k = 1; k < 9; ++k) i = find_packet(f, 1, i + 1, [](const BuiltPacket&) { return true; });
+  return i;
 }
 
 uint64_t middle(const BuiltPacket& p) { return p.offset + p.length / 2; }
@@ -127,7 +130,8 @@ Lost piece_again_after(BuiltFile& f) {
 }
 
 Lost piece_again_over_a_later(BuiltFile& f) {
-  uint64_t at = middle(f.packets[cook_packet(f, f.packets.size() * 2 / 3)]), from = at - 3 * kPiece;
+  size_t i = find_packet(f, 1, f.packets.size() * 2 / 3, [](const BuiltPacket& p) { return !(p.flags & 2); });
+  uint64_t at = middle(f.packets[i]), from = at - 3 * kPiece;
   Lost lost;
   for (const BuiltPacket& p : f.packets)
     if (p.offset < at + kPiece && p.offset + p.length > at) lost.units.insert(p.unit);
@@ -140,6 +144,7 @@ struct UnitCase {
   std::function<Lost(BuiltFile&)> damage;
   const char* found;  // a phrase the summary must hold; null: the file is sound
   bool silence = false;
+  bool shared = false;  // every packet of a block stamped with its time
 };
 
 const UnitCase kCases[] = {
@@ -212,6 +217,15 @@ const UnitCase kCases[] = {
     {"a piece inserted again, ending inside a cook packet", piece_again_after, "repeated packet"},
     {"a piece written over a later one, ending inside a cook packet", piece_again_over_a_later,
      "repeated packet"},
+    {"a piece inserted again inside a cook packet whose block shares one time", piece_again_after,
+     "repeated packet", false, true},
+    {"a cook packet stamped past its block, within the film: nothing goes",
+     [](BuiltFile& f) {
+       const BuiltPacket& p = f.packets[cook_packet(f, 0)];
+       be::put32(&f.bytes[p.offset + 6], p.ts + 2500);
+       return Lost{};
+     },
+     nullptr},
     {"junk between two packets of a block", [](BuiltFile& f) { return junk_in_block(f); },
      "1 damaged region"},
     // The packets of a silent block are alike and share its time: after
@@ -233,7 +247,7 @@ std::vector<int> kept_packets(const BuiltFile& f, const Pipeline& p) {
 TEST(Units, DamageTakesItsWholeUnitAndNothingElse) {
   for (const UnitCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    BuiltFile f = build_helix(60, 30, c.silence);
+    BuiltFile f = build_helix(60, 30, c.silence, c.shared);
     Lost lost = c.damage(f);
     Pipeline p = run_pipeline(f.bytes);
     ASSERT_EQ(p.verdict, HeaderVerdict::Ok);
