@@ -112,6 +112,12 @@ std::string last_error();
 // A small note -f leaves for the -i that follows it in the same console,
 // about the file `target` (a path resolve() gave).
 std::string note_path(const std::string& target);
+// What names that note after its target, alike on every system (FNV-1a).
+inline uint64_t note_key(const std::string& target) {
+  uint64_t v = 14695981039346656037ull;
+  for (unsigned char c : target) v = (v ^ c) * 1099511628211ull;
+  return v;
+}
 bool write_whole(const std::string& path, const std::string& bytes);
 bool read_whole(const std::string& path, std::string& bytes, size_t max);
 

@@ -102,12 +102,6 @@ std::string copy_xattrs(const File& src, const std::string& to) {
   return lost;
 }
 
-uint64_t fnv1a(const std::string& s) {
-  uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-  return h;
-}
-
 }  // namespace
 
 Info stat(const std::string& path) {
@@ -369,7 +363,7 @@ std::string note_path(const std::string& target) {
   if (!dir || !*dir) dir = "/tmp";
   char name[64];
   snprintf(name, sizeof name, "/vok-%u-%016llx.note", unsigned(getuid()),
-           static_cast<unsigned long long>(fnv1a(target)));
+           static_cast<unsigned long long>(note_key(target)));
   return dir + std::string(name);
 }
 

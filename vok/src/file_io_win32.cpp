@@ -37,12 +37,6 @@ Id id_of(HANDLE handle) {
   return id;
 }
 
-uint64_t fnv1a(const std::string& s) {
-  uint64_t v = 14695981039346656037ull;
-  for (unsigned char c : s) v = (v ^ c) * 1099511628211ull;
-  return v;
-}
-
 }  // namespace
 
 bool opened(HANDLE handle, File& f) {
@@ -241,7 +235,7 @@ std::string note_path(const std::string& target) {
   DWORD n = GetTempPathW(MAX_PATH + 1, dir);
   if (n == 0 || n > MAX_PATH) return "";
   char name[40];
-  snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(fnv1a(target)));
+  snprintf(name, sizeof name, "vok-%016llx.note", static_cast<unsigned long long>(note_key(target)));
   return utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(dir), n)) + name;
 }
 
